@@ -1,0 +1,106 @@
+#pragma once
+// The wallet registry ("wallets.json"), its cross-process lock ("wallets.lock"), the bind file
+// that records which wallet this installation of an app uses, and the one-time migration of
+// the old single-wallet file. Shared with the Korb wallet application, which calls the same
+// functions without `attach_app`.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace korb {
+
+// Scoped registry lock: a re-entrant process mutex plus an exclusive fcntl lock on byte 0 of
+// "wallets.lock" (taken once by the outermost holder on a thread; nested holders only count).
+// When the lock file cannot be opened or locked, the process mutex alone guards the work.
+class RegistryLock {
+ public:
+  RegistryLock();
+  ~RegistryLock();
+  RegistryLock(const RegistryLock&) = delete;
+  RegistryLock& operator=(const RegistryLock&) = delete;
+};
+
+// The registry, normalised: always an object whose "wallets" is an array. Missing, oversized,
+// corrupt or wrongly typed files read as {"wallets": []}. Call under RegistryLock.
+nlohmann::json load_registry();
+
+// Writes the whole object (sorted keys, two-space indent, one final line break) to
+// "wallets.json.tmp" and renames it over "wallets.json". Call under RegistryLock.
+[[nodiscard]] bool save_registry(const nlohmann::json& registry);
+
+// "w" followed by the milliseconds since 1970. Never returns the same id twice in a process.
+std::string new_wallet_id();
+
+// Bind-file key of an app instance: letters and digits lower-cased, every other byte "_",
+// only the last 96 characters kept, "default" when empty.
+std::string instance_key(std::string_view instance);
+
+// True for an id that names a folder directly inside "wallets/": non-empty, not "." or "..",
+// no "/", "\\" or NUL. Ids read from files are untrusted; anything else counts as no wallet.
+bool is_safe_wallet_id(std::string_view id);
+
+// Paths inside the data directory. The folders are created on the way.
+std::string registry_path();       // .../wallets.json
+std::string bind_file_path();      // .../binds/<instance key of the attached instance>.json
+std::string legacy_wallet_path();  // .../orbweave_korb.json
+std::string wallet_dir_path(const std::string& id);  // .../wallets/<id> (not created)
+
+// Moves the old single-wallet file into the registry as "Wallet 1" when the registry is empty.
+// Takes RegistryLock itself.
+void migrate_legacy_wallet();
+
+// Start-up of an app (the game passes its executable folder and "O-Stakka"): sets the attached
+// flag, migrates, and finds the bound wallet from the bind file, or binds automatically when
+// the registry holds exactly one wallet. Takes RegistryLock itself.
+void attach_app(const std::string& instance, const std::string& app_name);
+
+bool is_attached();
+std::string attached_app_name();      // "App" when attached with an empty name
+std::string attached_app_instance();  // "." when attached with an empty instance
+
+struct WalletEntry {
+  std::string id;
+  std::string name;  // the id when the registry has no name
+};
+
+// The registry's wallets in order, skipping non-objects and empty or unsafe ids.
+// Takes RegistryLock itself.
+std::vector<WalletEntry> list_wallets();
+
+// The listed name of `id`, or `id` itself when it is not listed.
+std::string wallet_display_name(const std::string& id);
+
+// Sets "name" of every registry entry with this id to the session's paymail handle. Does
+// nothing when either is empty. Takes RegistryLock itself.
+void set_wallet_name(const std::string& id);
+
+// The general form used by the wallet application: sets "name" of every entry with this id.
+// False when the id is empty or the registry could not be saved. Takes RegistryLock itself.
+[[nodiscard]] bool rename_wallet(const std::string& id, const std::string& name);
+
+// The cached bound wallet id of this process (empty when none).
+std::string bound_wallet_id();
+
+// Attached: the "wallet_id" of the bind file, read afresh (unsafe ids read as empty).
+// Otherwise the cached id. The cache is not changed.
+std::string read_bound_wallet_id();
+
+// Records a new binding (attached apps only; empty or unsafe ids are ignored): sets the
+// cached id and writes the bind file.
+void bind_wallet(const std::string& id);
+
+// Cuts this installation's binding: deletes the bind file (attached apps) and clears the
+// cached id. Part of `disconnect`.
+void unbind_wallet();
+
+// For the wallet application, which never attaches: makes `id` the wallet the session loads
+// and saves, without writing a bind file. An unsafe id clears the choice.
+void use_wallet(const std::string& id);
+
+// The file the session loads and saves: ".../wallets/<bound id>/wallet.json", or the legacy
+// ".../orbweave_korb.json" when no wallet is bound.
+std::string wallet_file_path();
+
+}  // namespace korb
