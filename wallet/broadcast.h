@@ -1,0 +1,47 @@
+// Getting a signed transaction into the network: the maker's own submission endpoint first (with a
+// detached copy to WhatsOnChain), then WhatsOnChain, then ARC when WhatsOnChain reports missing
+// inputs. Where an answer is unclear, WhatsOnChain is asked whether it knows the transaction.
+//
+// The answer readers below take untrusted network text; they never throw.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "wallet/transaction.h"
+
+namespace wallet {
+
+// Broadcasts the signed transaction. `txid` receives its own txid (set before any request).
+// Result: "success: <txid>", "error: serialize failed.", "error: broadcast did not confirm. Wait a
+// few seconds and try again." or "error: broadcast failed: <detail>". On success the transaction
+// is recorded (record_sent_transaction) and its txid becomes the last broadcast txid.
+std::string broadcast_transaction(const std::vector<SpendCandidate>& inputs,
+                                  const std::vector<TxOutput>& outputs, std::string& txid);
+
+// True when WhatsOnChain knows the transaction (its hex, else its decoded form).
+[[nodiscard]] bool is_tx_known(const std::string& txid);
+
+// Posts the transaction hex to ARC. False with the error ("bad arc response", "arc did not return
+// a txid", the refusal's detail, or the request's error text).
+[[nodiscard]] bool broadcast_arc(const std::string& hex, const std::string& own_txid,
+                                 std::string& error);
+
+// True when a text reports missing or already spent inputs.
+bool is_missing_inputs(std::string_view text);
+
+// The last txid broadcast successfully by this program, or "".
+std::string last_broadcast_txid();
+void clear_last_broadcast_txid();
+
+// Answer readers, exposed for tests.
+// The own submission accepts unless the answer is a JSON object whose "ok" is false.
+bool own_submission_accepted(const std::string& body);
+// The txid in a WhatsOnChain broadcast answer (bare, quoted, a JSON string or {"txid":...}), or "".
+std::string read_broadcast_txid(const std::string& body);
+// Reads an ARC answer as broadcast_arc does after a successful request.
+[[nodiscard]] bool read_arc_answer(const std::string& body, const std::string& own_txid,
+                                   std::string& error);
+
+}  // namespace wallet
