@@ -16,7 +16,8 @@ namespace wallet {
 // Broadcasts the signed transaction. `txid` receives its own txid (set before any request).
 // Result: "success: <txid>", "error: serialize failed.", "error: broadcast did not confirm. Wait a
 // few seconds and try again." or "error: broadcast failed: <detail>". On success the transaction
-// is recorded (record_sent_transaction) and its txid becomes the last broadcast txid.
+// is recorded (record_sent_transaction) and its txid becomes the last broadcast txid
+// (set_last_broadcast_txid).
 std::string broadcast_transaction(const std::vector<SpendCandidate>& inputs,
                                   const std::vector<TxOutput>& outputs, std::string& txid);
 
@@ -30,10 +31,6 @@ std::string broadcast_transaction(const std::vector<SpendCandidate>& inputs,
 
 // True when a text reports missing or already spent inputs.
 bool is_missing_inputs(std::string_view text);
-
-// The last txid broadcast successfully by this program, or "".
-std::string last_broadcast_txid();
-void clear_last_broadcast_txid();
 
 // Answer readers, exposed for tests.
 // The own submission accepts unless the answer is a JSON object whose "ok" is false.

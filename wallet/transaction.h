@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "wallet/hashes.h"
+#include "wallet/unspent.h"  // SpendCandidate
 
 namespace wallet {
 
@@ -20,21 +21,6 @@ struct TxOutput {
   int64_t amount = 0;
   Bytes script;
 };
-
-// An output the wallet may spend, and once selected an input of the transaction being built.
-struct SpendCandidate {
-  std::string txid;  // 64 hex characters, display order
-  uint32_t vout = 0;
-  int64_t amount = 0;
-  Bytes unlocking_script;       // empty until signed
-  Bytes prev_locking_script;    // empty unless known; signing then uses P2PKH of the owner
-  std::string private_key_hex;  // secret; wipe_candidates() cleanses it
-  std::string public_key_hex;
-  Hash160 owner_hash160{};
-};
-
-// Cleanses every candidate's private key and empties the list.
-void wipe_candidates(std::vector<SpendCandidate>& candidates);
 
 // A general transaction as read from raw bytes (any version, sequences, lock time).
 struct TxInput {
@@ -49,9 +35,6 @@ struct Transaction {
   std::vector<TxOutput> outputs;
   uint32_t lock_time = 0;
 };
-
-// True for exactly 64 hexadecimal characters (either case).
-bool is_hex_txid(std::string_view text);
 
 // 76 a9 14 <hash160> 88 ac.
 Bytes p2pkh_script(const Hash160& hash);
@@ -104,16 +87,12 @@ std::string transaction_txid(const Bytes& serialized);
 // holds the session mutex; it is released only around network fetches.
 std::string send_outputs(const std::vector<TxOutput>& outputs);
 
-// Records a successful transaction: remembers it as the last sent one, marks its inputs spent,
-// and keeps its outputs that pay the wallet as pending outputs (and in the address cache) so the
-// next payment can spend the change before any service lists it. `extra_own_hash` may be null.
+// Records a successful transaction: remembers it as the last sent one (set_last_sent_txid), marks
+// its inputs spent, and keeps its outputs that pay the wallet as pending outputs (and in the
+// address cache) so the next payment can spend the change before any service lists it.
+// `extra_own_hash` may be null.
 void record_sent_transaction(const std::vector<SpendCandidate>& inputs,
                              const std::vector<TxOutput>& outputs, const std::string& txid,
                              const Hash160* extra_own_hash);
-
-// The last transaction this program sent (64 hex) or "".
-std::string last_sent_txid();
-// Forgets the last sent and the last broadcast txid (the session is being cleared).
-void clear_sent_transactions();
 
 }  // namespace wallet
