@@ -1,0 +1,96 @@
+#include "engine/replay.h"
+
+namespace engine {
+namespace {
+
+std::string record_text(size_t index, uint32_t time) {
+  return "record " + std::to_string(index + 1) + " at " + std::to_string(time) + " ms: ";
+}
+
+bool known_action(uint8_t action) {
+  return (action >= MoveLeft && action <= FastDrop) || action == RunEnd;
+}
+
+}  // namespace
+
+bool is_txid(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
+  if (text.size() != 64) return false;
+  for (const char c : text) {
+    const bool digit = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    if (!digit) return false;
+  }
+  return true;
+}
+
+bool replay_tape(std::string_view entry_txid, const InputTape& tape, ReplayResult& out,
+                 std::string& error) {
+  out = ReplayResult{};
+  out.seed = seed_from_txid(entry_txid);
+  // Every on_lock is followed by exactly one spawn, and each spawn deals one new preview.
+  size_t spawns = 0;
+  out.game.hooks.on_lock = [&spawns] { ++spawns; };
+  // The counter must not outlive this call, whichever way it returns.
+  struct DropHooks {
+    GameState& game;
+    ~DropHooks() { game.hooks = EngineHooks{}; }
+  } drop_hooks{out.game};
+  new_game(out.game, out.seed);
+
+  GameState& game = out.game;
+  uint64_t& sim_clock = out.ticks;
+  bool ended = false;
+  for (size_t i = 0; i < tape.size() && !ended; ++i) {
+    const TapeEntry& entry = tape[i];
+    out.entries = i + 1;
+    if (!known_action(entry.action)) {
+      error = record_text(i, entry.time) + "unknown action code " + std::to_string(entry.action);
+      return false;
+    }
+    if (entry.time % kStepMs != 0) {
+      error = record_text(i, entry.time) + "time is not a multiple of 16 ms";
+      return false;
+    }
+    if (entry.time < sim_clock) {
+      error =
+          record_text(i, entry.time) + "time goes back before " + std::to_string(sim_clock) + " ms";
+      return false;
+    }
+    catch_up(game, sim_clock, entry.time);
+    if (entry.action == RunEnd) {
+      if (i + 1 != tape.size()) {
+        error = record_text(i, entry.time) + "RunEnd is not the last record";
+        return false;
+      }
+      if (!game.game_over) {
+        error = record_text(i, entry.time) + "RunEnd but the game is not over";
+        return false;
+      }
+      if (sim_clock != entry.time) {
+        error = record_text(i, entry.time) + "RunEnd but the game ended at " +
+                std::to_string(sim_clock) + " ms";
+        return false;
+      }
+      ended = true;
+      break;
+    }
+    if (game.game_over) {
+      error = record_text(i, entry.time) + "action after the game ended at " +
+              std::to_string(sim_clock) + " ms";
+      return false;
+    }
+    apply_to_game(game, entry.action, sim_clock);
+  }
+  if (!ended) {
+    error = tape.size() >= kTapeLimit
+                ? "tape is full (" + std::to_string(kTapeLimit) +
+                      " records) without RunEnd; actions after it were not recorded"
+                : "tape ends before game over (no RunEnd record)";
+    return false;
+  }
+  out.pieces = deal_pieces(out.seed, 2 + spawns);
+  return true;
+}
+
+}  // namespace engine
