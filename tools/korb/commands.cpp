@@ -1,0 +1,212 @@
+#include "tools/korb/commands.h"
+
+#include <openssl/crypto.h>
+
+#include <csignal>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/korb/connect_answers.h"
+#include "tools/korb/wallet_store.h"
+#include "wallet/signatures.h"
+
+namespace korb_app {
+namespace {
+
+volatile std::sig_atomic_t stop_watching = 0;
+
+extern "C" void on_stop_signal(int) {
+  stop_watching = 1;
+}
+
+// How often `korb watch` looks for new requests. Games poll every half second, so this keeps
+// the answer well inside one of their polls.
+constexpr std::chrono::milliseconds watch_interval{200};
+
+int fail(std::ostream& err, const std::string& error) {
+  err << "korb: " << error << "\n";
+  return exit_failed;
+}
+
+int create_or_restore(Command& command, std::ostream& out, std::ostream& err) {
+  std::string name, error, mnemonic;
+  if (!clean_wallet_name(command.name, name, error)) return fail(err, error);
+  const bool creating = command.verb == Verb::create;
+  if (creating) {
+    if (!generate_mnemonic(mnemonic)) return fail(err, "the random source failed");
+  } else {
+    mnemonic = normalized_mnemonic(command.mnemonic);
+    wipe_command(command);
+    if (mnemonic.empty()) {
+      return fail(err,
+                  "that is not a valid mnemonic: it needs 12 words from the English BIP39 list "
+                  "with a matching checksum");
+    }
+  }
+  std::string id;
+  const bool added = add_wallet(name, mnemonic, id, error);
+  if (!added) {
+    OPENSSL_cleanse(mnemonic.data(), mnemonic.size());
+    return fail(err, error);
+  }
+  WalletDetails details;
+  const bool shown = wallet_details(id, details, error);
+  out << (creating ? "Created" : "Restored") << " wallet " << id << " \"" << name << "\"\n";
+  if (shown) out << "Payment address: " << details.address << "\n";
+  if (creating) {
+    out << "\nWrite down these 12 words now. They are the only way to restore this wallet,\n"
+           "and korb will not show them again:\n\n  "
+        << mnemonic << "\n\n";
+  }
+  out.flush();
+  OPENSSL_cleanse(mnemonic.data(), mnemonic.size());
+  return exit_ok;
+}
+
+int list(std::ostream& out, std::ostream& err) {
+  std::vector<StoredWallet> wallets;
+  std::string error;
+  if (!list_stored_wallets(wallets, error)) return fail(err, error);
+  if (wallets.empty()) {
+    out << "No wallets yet. Make one with: korb create --name NAME\n";
+    return exit_ok;
+  }
+  for (const StoredWallet& stored : wallets) {
+    out << stored.id << "\t" << stored.name << "\t"
+        << (stored.address.empty() ? "(wallet file unusable)" : stored.address) << "\n";
+  }
+  return exit_ok;
+}
+
+nlohmann::json details_json(const WalletDetails& details) {
+  return nlohmann::json{{"id", details.id},
+                        {"name", details.name},
+                        {"hd", details.hd},
+                        {"address", details.address},
+                        {"identity_public_key", details.identity_public_key},
+                        {"identity_address", details.identity_address},
+                        {"encryption_public_key", details.encryption_public_key},
+                        {"ordinals_address", details.ordinals_address},
+                        {"paymail", details.paymail},
+                        {"recv", details.recv},
+                        {"show", details.show}};
+}
+
+int show(const Command& command, std::ostream& out, std::ostream& err) {
+  WalletDetails details;
+  std::string error;
+  if (!wallet_details(command.wallet_id, details, error)) return fail(err, error);
+  const nlohmann::json document = details_json(details);
+  if (command.json) {
+    out << document.dump(2) << "\n";
+    return exit_ok;
+  }
+  for (const auto& [key, value] : document.items()) {
+    out << key << ": " << (value.is_string() ? value.get<std::string>() : value.dump()) << "\n";
+  }
+  return exit_ok;
+}
+
+int paymail(const Command& command, std::ostream& out, std::ostream& err) {
+  std::string name, error;
+  if (!set_wallet_paymail(command.wallet_id, command.handle, name, error)) {
+    return fail(err, error);
+  }
+  out << "Wallet " << command.wallet_id << " now has the paymail name " << name << "\n";
+  return exit_ok;
+}
+
+int sign_message(const Command& command, std::ostream& out, std::ostream& err) {
+  std::string public_key, signature, error;
+  if (!sign_with_wallet(command.wallet_id, command.message, public_key, signature, error)) {
+    return fail(err, error);
+  }
+  out << public_key << "\n" << signature << "\n";
+  return exit_ok;
+}
+
+int verify_message(const Command& command, std::ostream& out) {
+  const bool valid = wallet::verify_message(command.message, command.public_key, command.signature);
+  out << (valid ? "valid" : "invalid") << "\n";
+  return valid ? exit_ok : exit_failed;
+}
+
+int requests(std::ostream& out) {
+  const auto pending = korb::list_connect_requests();
+  if (pending.empty()) {
+    out << "No pending connect requests.\n";
+    return exit_ok;
+  }
+  const std::int64_t now = unix_seconds_now();
+  for (const korb::ConnectRequest& request : pending) {
+    out << request.id << "\t" << request.app << "\t" << request.instance << "\t"
+        << (is_request_live(request, now) ? "waiting" : "expired") << "\n";
+  }
+  return exit_ok;
+}
+
+int answer(const Command& command, std::ostream& out, std::ostream& err) {
+  std::string error;
+  if (command.verb == Verb::approve) {
+    if (!approve_request(command.request_id, command.wallet_id, error)) return fail(err, error);
+    out << "Approved " << command.request_id << " with wallet " << command.wallet_id << "\n";
+  } else {
+    if (!deny_request(command.request_id, error)) return fail(err, error);
+    out << "Denied " << command.request_id << "\n";
+  }
+  return exit_ok;
+}
+
+int watch(const Command& command, std::ostream& out, std::ostream& err) {
+  std::string error;
+  if (!check_wallet_usable(command.wallet_id, error)) return fail(err, error);
+  err << "korb: WARNING: watching for connect requests and APPROVING EVERY ONE with wallet "
+      << command.wallet_id << ".\n"
+      << "korb: Any program that asks gets this wallet. Stop with Ctrl+C.\n";
+  err.flush();
+  stop_watching = 0;
+  std::signal(SIGINT, on_stop_signal);
+  std::signal(SIGTERM, on_stop_signal);
+  while (stop_watching == 0) {
+    approve_all_live(command.wallet_id, unix_seconds_now(),
+                     [&out](const std::string& line) { out << line << std::endl; });
+    std::this_thread::sleep_for(watch_interval);
+  }
+  err << "korb: stopped watching.\n";
+  return exit_ok;
+}
+
+}  // namespace
+
+int run_command(Command& command, std::ostream& out, std::ostream& err) {
+  switch (command.verb) {
+    case Verb::window:
+    case Verb::help:
+      out << usage_text();
+      return exit_ok;
+    case Verb::create:
+    case Verb::restore:
+      return create_or_restore(command, out, err);
+    case Verb::list:
+      return list(out, err);
+    case Verb::show:
+      return show(command, out, err);
+    case Verb::paymail:
+      return paymail(command, out, err);
+    case Verb::sign_message:
+      return sign_message(command, out, err);
+    case Verb::verify_message:
+      return verify_message(command, out);
+    case Verb::requests:
+      return requests(out);
+    case Verb::approve:
+    case Verb::deny:
+      return answer(command, out, err);
+    case Verb::watch:
+      return watch(command, out, err);
+  }
+  return exit_usage;
+}
+
+}  // namespace korb_app

@@ -1,0 +1,46 @@
+// korb: the Orbweave wallet application. With arguments it runs one command; without, it opens
+// the Korb window, or raises the one already open.
+#include <openssl/crypto.h>
+
+#include <QApplication>
+#include <iostream>
+
+#include "korb/connect.h"
+#include "tools/korb/commands.h"
+#include "tools/korb/korb_window.h"
+#include "tools/korb/single_instance.h"
+
+namespace {
+
+int open_window(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const QString name = QString::fromUtf8(korb::korb_instance_name);
+  if (korb_app::ask_running_instance_to_raise(name)) return korb_app::exit_ok;
+  korb_app::SingleInstanceServer server;
+  if (!server.listen(name)) {
+    std::cerr << "korb: could not claim the single-instance name; another window may open\n";
+  }
+  korb_app::KorbWindow window;
+  QObject::connect(&server, &korb_app::SingleInstanceServer::raise_requested, &window,
+                   &korb_app::KorbWindow::bring_to_front);
+  window.show();
+  return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  korb_app::ParsedCommand parsed = korb_app::parse_command_line(args);
+  if (!parsed.ok) {
+    std::cerr << "korb: " << parsed.error << "\n\n" << korb_app::usage_text();
+    return korb_app::exit_usage;
+  }
+  if (parsed.command.verb == korb_app::Verb::window) return open_window(argc, argv);
+  const int code = korb_app::run_command(parsed.command, std::cout, std::cerr);
+  korb_app::wipe_command(parsed.command);
+  for (std::string& arg : args) {
+    if (!arg.empty()) OPENSSL_cleanse(arg.data(), arg.size());
+  }
+  return code;
+}
