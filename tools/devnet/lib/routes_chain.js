@@ -1,0 +1,196 @@
+// The public chain services: WhatsOnChain, the GorillaPool ordinals API and content host, ARC.
+import { createHash } from 'node:crypto'
+import { isAddress } from './keys.js'
+import { decodedTx } from './decode.js'
+import { parseInscription, p2pkhScript } from './script.js'
+import { HEX64, HttpError, parseJson, queryInt, readBody, readJsonObject, send, sendJson } from './http.js'
+import { NODE_TEXT } from './chain.js'
+import { WOC_BROADCAST_ANSWERS } from './faults.js'
+
+const WOC = '/woc/v1/bsv/main'
+const NODE_PREFIX = 'unexpected response code 500: '
+
+function addressParam (value) {
+  if (!isAddress(value)) throw new HttpError(400, 'Invalid address')
+  return value
+}
+
+function scriptHash (address) {
+  return Buffer.from(createHash('sha256').update(Buffer.from(p2pkhScript(address), 'hex')).digest()).reverse().toString('hex')
+}
+
+function wrapper (address, result, extra = {}) {
+  return { address, script: scriptHash(address), result, error: '', ...extra }
+}
+
+// Paging by an opaque token that carries the offset of the next page.
+function page (list, query, defaultLimit, maxLimit) {
+  const limit = Math.max(1, queryInt(query, 'limit', defaultLimit, maxLimit))
+  const token = query.get('token')
+  let offset = 0
+  if (token) {
+    const decoded = Buffer.from(token, 'base64url').toString('utf8')
+    if (!/^\d{1,9}$/.test(decoded)) throw new HttpError(400, 'Invalid token')
+    offset = Number(decoded)
+  }
+  const items = list.slice(offset, offset + limit)
+  const extra = offset + limit < list.length ? { nextPageToken: Buffer.from(String(offset + limit)).toString('base64url') } : {}
+  return { items, extra }
+}
+
+function confirmedItem (u) {
+  return { height: u.height, tx_pos: u.vout, tx_hash: u.txid, value: u.satoshis, isSpentInMempoolTx: u.spentInMempool, status: 'confirmed' }
+}
+
+function unconfirmedItem (u) {
+  return { tx_pos: u.vout, tx_hash: u.txid, value: u.satoshis, isSpentInMempoolTx: u.spentInMempool, status: 'unconfirmed', hex: u.script }
+}
+
+function knownTx (dn, txid) {
+  if (!HEX64.test(txid)) throw new HttpError(404, 'Not Found')
+  const tx = decodedTx(dn.chain, txid)
+  if (!tx) throw new HttpError(404, 'Not Found')
+  return tx
+}
+
+// Shared by every broadcast route: reads the hex from a JSON member, or a bare hex body.
+async function readTxHex (req, member) {
+  const raw = await readBody(req)
+  const parsed = parseJson(raw)
+  if (parsed.ok && parsed.value && typeof parsed.value === 'object' && typeof parsed.value[member] === 'string') {
+    return parsed.value[member]
+  }
+  const text = raw.toString('utf8').trim()
+  return /^[0-9a-fA-F]+$/.test(text) ? text : null
+}
+
+export function chainRoutes (dn) {
+  const c = dn.chain
+  const byAddress = (suffix, handler) => ['GET', new RegExp('^' + WOC + '/address/([^/]+)/' + suffix + '$'),
+    (ctx) => handler(addressParam(ctx.params[0]), ctx)]
+  const confirmedUnspent = (a) => c.unspentFor(a).filter((u) => u.height !== null).sort((x, y) => x.height - y.height || (x.txid + x.vout).localeCompare(y.txid + y.vout))
+  const unconfirmedUnspent = (a) => c.unspentFor(a).filter((u) => u.height === null)
+
+  const routes = [
+    byAddress('unspent/all', (a, { res }) => sendJson(res, 200, wrapper(a, [
+      ...confirmedUnspent(a).map(confirmedItem), ...unconfirmedUnspent(a).map(unconfirmedItem)]))),
+    byAddress('unspent', (a, { res }) => sendJson(res, 200, confirmedUnspent(a).map((u) => ({ height: u.height, tx_pos: u.vout, tx_hash: u.txid, value: u.satoshis })))),
+    byAddress('unconfirmed/unspent', (a, { res }) => sendJson(res, 200, wrapper(a, unconfirmedUnspent(a).map(unconfirmedItem)))),
+    byAddress('confirmed/unspent', (a, { res, query }) => {
+      const { items, extra } = page(confirmedUnspent(a), query, 1000, 1000)
+      sendJson(res, 200, wrapper(a, items.map(confirmedItem), extra))
+    }),
+    byAddress('unconfirmed/history', (a, { res }) => {
+      const history = c.historyFor(a)
+      if (history.length === 0) throw new HttpError(404, 'Not Found')
+      sendJson(res, 200, wrapper(a, history.filter((r) => r.height === null).map((r) => ({ tx_hash: r.txid }))))
+    }),
+    byAddress('confirmed/history', (a, { res, query }) => {
+      const history = c.historyFor(a)
+      if (history.length === 0) throw new HttpError(404, 'Not Found')
+      const { items, extra } = page(history.filter((r) => r.height !== null), query, 100, 1000)
+      sendJson(res, 200, wrapper(a, items.map((r) => ({ tx_hash: r.txid, height: r.height })), extra))
+    }),
+    byAddress('history', (a, { res }) => {
+      const history = c.historyFor(a)
+      if (history.length === 0) throw new HttpError(404, 'Not Found')
+      sendJson(res, 200, history.map((r) => ({ tx_hash: r.txid, height: r.height ?? 0 })))
+    }),
+    ['GET', new RegExp('^' + WOC + '/tx/(?:hash/)?([^/]+)$'), ({ res, params }) => sendJson(res, 200, knownTx(dn, params[0]))],
+    ['GET', new RegExp('^' + WOC + '/tx/([^/]+)/decoded$'), ({ res, params }) => sendJson(res, 200, knownTx(dn, params[0]))],
+    ['GET', new RegExp('^' + WOC + '/tx/([^/]+)/hex$'), ({ res, params }) => send(res, 200, c.getTx(knownTx(dn, params[0]).txid).hex)],
+    ['GET', new RegExp('^' + WOC + '/chain/info$'), ({ res }) => sendJson(res, 200, {
+      chain: 'main', blocks: c.height, headers: c.height, bestblockhash: c.blocks[c.height].hash
+    })],
+    ['POST', new RegExp('^' + WOC + '/tx/raw$'), async ({ req, res }) => {
+      const hex = await readTxHex(req, 'txhex')
+      const forced = dn.faults.takeQueued(dn.faults.wocBroadcast)
+      if (forced) return send(res, 400, NODE_PREFIX + WOC_BROADCAST_ANSWERS[forced.answer])
+      const result = hex === null ? { ok: false, text: NODE_TEXT.decode } : dn.submit(hex)
+      if (!result.ok) return send(res, 400, NODE_PREFIX + result.text)
+      send(res, 200, result.txid)
+    }],
+
+    // GorillaPool ordinals API and content host.
+    ['GET', /^\/gorillapool\/api\/txos\/address\/([^/]+)\/unspent$/, ({ res, params, query }) => {
+      const a = params[0]
+      if (!isAddress(a)) return sendJson(res, 400, { message: 'invalid address' })
+      const limit = queryInt(query, 'limit', 100, 10000)
+      const offset = queryInt(query, 'offset', 0, 1e9)
+      const list = c.unspentFor(a).sort((x, y) => (x.height ?? Infinity) - (y.height ?? Infinity))
+      sendJson(res, 200, list.slice(offset, offset + limit).map((u) => txo(c, u)))
+    }],
+    ['GET', /^\/gorillapool\/content\/([^/]+)$/, ({ res, params }) => {
+      const m = /^([0-9a-fA-F]{64})(?:_(\d{1,6}))?$/.exec(params[0])
+      const out = m ? c.output(m[1].toLowerCase(), Number(m[2] ?? 0)) : null
+      const insc = out ? parseInscription(out.script) : null
+      if (!insc) return sendJson(res, 404, { message: 'not found' })
+      send(res, 200, insc.bytes, insc.type || 'application/octet-stream')
+    }],
+
+    // ARC.
+    ['POST', /^\/arc\/v1\/tx$/, async ({ req, res }) => {
+      const hex = await readTxHex(req, 'rawTx')
+      const forced = dn.faults.takeQueued(dn.faults.arcStatus)
+      const refused = forced && (forced.txStatus === 'REJECTED' || forced.txStatus === 'DOUBLE_SPEND_ATTEMPTED')
+      const result = refused ? null : hex === null ? { ok: false, kind: 'decode' } : dn.submit(hex)
+      if (forced) {
+        return sendJson(res, 200, arcOk(result?.txid ?? '', forced.txStatus, forced.extraInfo ?? ''))
+      }
+      if (result.ok) return sendJson(res, 200, arcOk(result.txid, 'SEEN_ON_NETWORK', ''))
+      if (result.kind === 'known') {
+        const rec = c.getTx(result.txid)
+        const mined = rec.block ? { blockHash: rec.block.hash, blockHeight: rec.block.height } : {}
+        return sendJson(res, 200, { ...arcOk(result.txid, rec.block ? 'MINED' : 'SEEN_ON_NETWORK', ''), ...mined })
+      }
+      if (result.kind === 'conflict') {
+        return sendJson(res, 200, { ...arcOk(result.txid, 'DOUBLE_SPEND_ATTEMPTED', 'double spend attempted'), competingTxs: result.conflicts })
+      }
+      const [status, title, detail] = ARC_ERRORS[result.kind] ?? ARC_ERRORS.decode
+      sendJson(res, status, {
+        type: 'https://bitcoin-sv.github.io/arc/#/errors?id=_' + status,
+        title, status, detail, instance: null, txid: result.txid ?? '', extraInfo: result.text ?? ''
+      })
+    }]
+  ]
+  return routes
+}
+
+const ARC_ERRORS = {
+  decode: [463, 'Malformed transaction', 'Transaction is malformed and cannot be processed'],
+  script: [461, 'Invalid unlocking scripts', 'Transaction is invalid because the unlocking scripts are not valid'],
+  missing: [462, 'Invalid inputs', 'Transaction is invalid because the inputs are non-existent or spent'],
+  'prevout-null': [462, 'Invalid inputs', 'Transaction is invalid because the inputs are non-existent or spent'],
+  duplicate: [462, 'Invalid inputs', 'Transaction is invalid because the inputs are non-existent or spent'],
+  'vin-empty': [462, 'Invalid inputs', 'Transaction is invalid because the inputs are non-existent or spent'],
+  belowout: [464, 'Invalid outputs', 'Transaction is invalid because the outputs are non-existent or invalid'],
+  'vout-empty': [464, 'Invalid outputs', 'Transaction is invalid because the outputs are non-existent or invalid'],
+  toolarge: [464, 'Invalid outputs', 'Transaction is invalid because the outputs are non-existent or invalid'],
+  fee: [465, 'Fee too low', 'Fees are insufficient']
+}
+
+function arcOk (txid, txStatus, extraInfo) {
+  return { blockHash: '', blockHeight: 0, extraInfo, merklePath: '', status: 200, title: 'OK', timestamp: new Date().toISOString(), txStatus, txid }
+}
+
+// One GorillaPool txo: the output, its owner, and the inscription it carries or inherited.
+function txo (c, u) {
+  const origin = u.satoshis === 1 ? c.origin(u.txid, u.vout) : null
+  const rec = c.getTx(u.txid)
+  const acc = rec.parsed.outputs.slice(0, u.vout + 1).reduce((s, o) => s + Number(o.satoshis), 0)
+  const own = parseInscription(u.script)
+  const fileOf = (o) => ({ insc: { file: { hash: o.hash, size: o.size, type: o.type } } })
+  return {
+    txid: u.txid,
+    vout: u.vout,
+    outpoint: u.txid + '_' + u.vout,
+    satoshis: u.satoshis,
+    accSats: acc,
+    owner: u.address,
+    spend: '',
+    origin: origin ? { outpoint: origin.outpoint, data: fileOf(origin), num: String(origin.num) } : null,
+    height: u.height ?? 0,
+    idx: rec.block ? rec.block.txids.indexOf(u.txid) : 0,
+    data: own && origin ? fileOf(origin) : {}
+  }
+}

@@ -1,0 +1,46 @@
+// Builds and signs transactions for the keys the devnet holds (the faucet above all) with
+// @bsv/sdk, then hands them to the chain like any other client would.
+import { LockingScript, P2PKH, Transaction } from '@bsv/sdk'
+
+const FEE_PER_KB = 500 // well above any configured minimum, like a careful wallet
+
+export function buildPayment (chain, key, outputs) {
+  const address = key.toAddress()
+  const want = outputs.reduce((s, o) => s + o.satoshis, 0)
+  const coins = chain.unspentFor(address, { includeSpentInMempool: false })
+    .filter((u) => u.satoshis > 1)
+    .sort((a, b) => b.satoshis - a.satoshis)
+  const picked = []
+  let total = 0
+  const estimate = (nIn) => 10 + nIn * 148 + outputs.reduce((s, o) => s + 9 + o.script.length / 2 + 3, 0) + 34
+  const feeFor = (nIn) => Math.max(1, Math.ceil(estimate(nIn) * FEE_PER_KB / 1000))
+  for (const coin of coins) {
+    if (total >= want + feeFor(picked.length)) break
+    picked.push(coin)
+    total += coin.satoshis
+  }
+  const fee = feeFor(picked.length)
+  if (total < want + fee) throw new Error('faucet has ' + total + ' satoshis, needs ' + (want + fee))
+  const tx = new Transaction()
+  tx.version = 1
+  for (const coin of picked) {
+    tx.addInput({
+      sourceTXID: coin.txid,
+      sourceOutputIndex: coin.vout,
+      sequence: 0xffffffff,
+      unlockingScriptTemplate: new P2PKH().unlock(key, 'all', false, coin.satoshis, LockingScript.fromHex(coin.script))
+    })
+  }
+  for (const o of outputs) tx.addOutput({ satoshis: o.satoshis, lockingScript: LockingScript.fromHex(o.script) })
+  const change = total - want - fee
+  if (change > 0) tx.addOutput({ satoshis: change, lockingScript: new P2PKH().lock(address) })
+  return tx
+}
+
+export async function pay (chain, key, outputs) {
+  const tx = buildPayment(chain, key, outputs)
+  await tx.sign()
+  const result = chain.submit(tx.toHex())
+  if (!result.ok) throw new Error('devnet payment refused: ' + result.text)
+  return result.txid
+}
