@@ -57,25 +57,6 @@ bool public_key_from_private_bytes(const unsigned char* key32, PublicKey33& out)
   return point_to_compressed(point.get(), out);
 }
 
-EcKeyPtr key_pair_from_private(const unsigned char* key32) {
-  const EC_GROUP* group = secp256k1_group();
-  EcKeyPtr key(EC_KEY_new());
-  BnCtxPtr ctx(BN_CTX_new());
-  BnPtr k(BN_secure_new());
-  PointPtr point(EC_POINT_new(group));
-  if (!key || !ctx || !k || !point || EC_KEY_set_group(key.get(), group) != 1) return nullptr;
-  if (BN_bin2bn(key32, 32, k.get()) == nullptr || BN_is_zero(k.get()) ||
-      BN_cmp(k.get(), secp256k1_order()) >= 0) {
-    return nullptr;
-  }
-  if (EC_POINT_mul(group, point.get(), k.get(), nullptr, nullptr, ctx.get()) != 1) return nullptr;
-  if (EC_KEY_set_private_key(key.get(), k.get()) != 1 ||
-      EC_KEY_set_public_key(key.get(), point.get()) != 1) {
-    return nullptr;
-  }
-  return key;
-}
-
 PointPtr point_from_bytes(const unsigned char* data, std::size_t size) {
   if (data == nullptr) return nullptr;
   if (!(size == 33 && (data[0] == 0x02 || data[0] == 0x03)) && !(size == 65 && data[0] == 0x04)) {

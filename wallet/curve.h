@@ -1,9 +1,6 @@
 // secp256k1 plumbing shared by the key, derivation, signature and encryption modules: owning
 // handles for libcrypto objects, the curve group, and point/scalar conversions.
 //
-// The functions here use libcrypto's EC_KEY/EC_POINT interface. EC_KEY is deprecated in
-// OpenSSL 3 but is the direct way to do raw-digest ECDSA with our own low-S and recovery step,
-// so the wallet targets are built with -Wno-deprecated-declarations (see wallet/CMakeLists.txt).
 #pragma once
 
 #include <array>
@@ -27,16 +24,12 @@ struct BnCtxFree {
 struct PointFree {
   void operator()(EC_POINT* p) const { EC_POINT_clear_free(p); }
 };
-struct EcKeyFree {
-  void operator()(EC_KEY* p) const { EC_KEY_free(p); }
-};
 struct EcdsaSigFree {
   void operator()(ECDSA_SIG* p) const { ECDSA_SIG_free(p); }
 };
 using BnPtr = std::unique_ptr<BIGNUM, BnFree>;
 using BnCtxPtr = std::unique_ptr<BN_CTX, BnCtxFree>;
 using PointPtr = std::unique_ptr<EC_POINT, PointFree>;
-using EcKeyPtr = std::unique_ptr<EC_KEY, EcKeyFree>;
 using EcdsaSigPtr = std::unique_ptr<ECDSA_SIG, EcdsaSigFree>;
 
 using PrivateKey32 = std::array<unsigned char, 32>;
@@ -52,9 +45,6 @@ const BIGNUM* secp256k1_order();
 
 // k times G, compressed. False for a key outside 1..n-1.
 [[nodiscard]] bool public_key_from_private_bytes(const unsigned char* key32, PublicKey33& out);
-
-// A key pair for libcrypto's ECDSA from a 32-byte private key. Null when out of range.
-EcKeyPtr key_pair_from_private(const unsigned char* key32);
 
 // Parses a 33-byte compressed or 65-byte uncompressed point on the curve; null otherwise.
 PointPtr point_from_bytes(const unsigned char* data, std::size_t size);

@@ -10,6 +10,34 @@
 namespace wallet {
 namespace {
 
+// EC_KEY, ECDSA_do_sign and ECDSA_do_verify are deprecated in OpenSSL 3 but remain the plain way
+// to sign a raw 32-byte digest and apply our own low-S and recovery steps, so the wallet targets
+// are built with -Wno-deprecated-declarations (wallet/CMakeLists.txt). Only this file uses them.
+struct EcKeyFree {
+  void operator()(EC_KEY* p) const { EC_KEY_free(p); }
+};
+using EcKeyPtr = std::unique_ptr<EC_KEY, EcKeyFree>;
+
+// A key pair for libcrypto's ECDSA from a 32-byte private key. Null when out of range.
+EcKeyPtr key_pair_from_private(const unsigned char* key32) {
+  const EC_GROUP* group = secp256k1_group();
+  EcKeyPtr key(EC_KEY_new());
+  BnCtxPtr ctx(BN_CTX_new());
+  BnPtr k(BN_secure_new());
+  PointPtr point(EC_POINT_new(group));
+  if (!key || !ctx || !k || !point || EC_KEY_set_group(key.get(), group) != 1) return nullptr;
+  if (BN_bin2bn(key32, 32, k.get()) == nullptr || BN_is_zero(k.get()) ||
+      BN_cmp(k.get(), secp256k1_order()) >= 0) {
+    return nullptr;
+  }
+  if (EC_POINT_mul(group, point.get(), k.get(), nullptr, nullptr, ctx.get()) != 1) return nullptr;
+  if (EC_KEY_set_private_key(key.get(), k.get()) != 1 ||
+      EC_KEY_set_public_key(key.get(), point.get()) != 1) {
+    return nullptr;
+  }
+  return key;
+}
+
 constexpr char kMessageMagic[] = "Bitcoin Signed Message:\n";
 constexpr unsigned char kCompactHeaderBase = 31;
 

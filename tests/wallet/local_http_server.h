@@ -1,0 +1,191 @@
+// A small plain-HTTP server on 127.0.0.1 for the network tests: one accept thread, one request per
+// connection ("Connection: close"), bounded request size and socket time-outs, so a confused
+// client cannot hang a test. Every request is recorded with the time it arrived.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace test_server {
+
+struct Request {
+  std::string method;
+  std::string target;  // path and query
+  std::string host;    // the Host header
+  std::string body;
+  std::chrono::steady_clock::time_point arrived;
+};
+
+struct Response {
+  int status = 200;
+  std::string body;
+  std::string content_type = "text/plain";
+  // When non-zero the body is this many 'x' bytes, streamed (for size limits).
+  std::size_t filler_bytes = 0;
+};
+
+using Handler = std::function<Response(const Request&)>;
+
+class LocalHttpServer {
+ public:
+  explicit LocalHttpServer(Handler handler) : handler_(std::move(handler)) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    int yes = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 16) != 0) {
+      ::close(listener_);
+      listener_ = -1;
+      return;
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+
+  ~LocalHttpServer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (listener_ >= 0) ::close(listener_);
+  }
+
+  LocalHttpServer(const LocalHttpServer&) = delete;
+  LocalHttpServer& operator=(const LocalHttpServer&) = delete;
+
+  int port() const { return port_; }
+  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+  std::vector<Request> requests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+
+  // Requests whose target starts with `prefix`.
+  std::vector<Request> requests_to(const std::string& prefix) {
+    std::vector<Request> found;
+    for (const Request& request : requests()) {
+      if (request.target.rfind(prefix, 0) == 0) found.push_back(request);
+    }
+    return found;
+  }
+
+ private:
+  static constexpr std::size_t kMaxRequest = 4u * 1024u * 1024u;
+
+  void serve() {
+    while (!stop_) {
+      pollfd waiting{listener_, POLLIN, 0};
+      if (::poll(&waiting, 1, 50) <= 0) continue;
+      const int connection = ::accept(listener_, nullptr, nullptr);
+      if (connection < 0) continue;
+      timeval limit{5, 0};
+      ::setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+      ::setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+      handle(connection);
+      ::close(connection);
+    }
+  }
+
+  static std::string header_value(const std::string& head, const std::string& name) {
+    std::size_t at = 0;
+    while ((at = head.find("\r\n", at)) != std::string::npos) {
+      at += 2;
+      if (head.size() - at >= name.size() + 1 &&
+          strncasecmp(head.c_str() + at, name.c_str(), name.size()) == 0 &&
+          head[at + name.size()] == ':') {
+        std::size_t start = at + name.size() + 1;
+        while (start < head.size() && head[start] == ' ') ++start;
+        return head.substr(start, head.find("\r\n", start) - start);
+      }
+    }
+    return {};
+  }
+
+  void handle(int connection) {
+    std::string data;
+    char chunk[65536];
+    std::size_t head_end = std::string::npos;
+    while (head_end == std::string::npos && data.size() < kMaxRequest) {
+      const ssize_t got = ::recv(connection, chunk, sizeof chunk, 0);
+      if (got <= 0) return;
+      data.append(chunk, static_cast<std::size_t>(got));
+      head_end = data.find("\r\n\r\n");
+    }
+    if (head_end == std::string::npos) return;
+    const std::string head = data.substr(0, head_end);
+    const std::size_t wanted = std::strtoul(header_value(head, "Content-Length").c_str(), nullptr, 10);
+    if (wanted > kMaxRequest) return;
+    std::string body = data.substr(head_end + 4);
+    while (body.size() < wanted) {
+      const ssize_t got = ::recv(connection, chunk, sizeof chunk, 0);
+      if (got <= 0) return;
+      body.append(chunk, static_cast<std::size_t>(got));
+    }
+    Request request;
+    const std::size_t space1 = head.find(' ');
+    const std::size_t space2 = head.find(' ', space1 + 1);
+    request.method = head.substr(0, space1);
+    request.target = head.substr(space1 + 1, space2 - space1 - 1);
+    request.host = header_value(head, "Host");
+    request.body = body.substr(0, wanted);
+    request.arrived = std::chrono::steady_clock::now();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      requests_.push_back(request);
+    }
+    const Response response = handler_(request);
+    const std::size_t length = response.filler_bytes ? response.filler_bytes : response.body.size();
+    const std::string reply_head = "HTTP/1.1 " + std::to_string(response.status) +
+                                   " Test\r\nContent-Type: " + response.content_type +
+                                   "\r\nContent-Length: " + std::to_string(length) +
+                                   "\r\nConnection: close\r\n\r\n";
+    if (!send_all(connection, reply_head.data(), reply_head.size())) return;
+    if (!response.filler_bytes) {
+      send_all(connection, response.body.data(), response.body.size());
+      return;
+    }
+    const std::string filler(1u << 20, 'x');
+    for (std::size_t sent = 0; sent < length;) {
+      const std::size_t part = std::min(filler.size(), length - sent);
+      if (!send_all(connection, filler.data(), part)) return;  // the client gave up
+      sent += part;
+    }
+  }
+
+  static bool send_all(int connection, const char* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t sent = ::send(connection, data, size, MSG_NOSIGNAL);
+      if (sent <= 0) return false;
+      data += sent;
+      size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+  }
+
+  Handler handler_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<Request> requests_;
+};
+
+}  // namespace test_server
