@@ -133,6 +133,10 @@ class LocalHttpServer {
     const std::size_t wanted = std::strtoul(header_value(head, "Content-Length").c_str(), nullptr, 10);
     if (wanted > kMaxRequest) return;
     std::string body = data.substr(head_end + 4);
+    if (body.size() < wanted && !header_value(head, "Expect").empty()) {
+      static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+      if (!send_all(connection, kContinue, sizeof kContinue - 1)) return;
+    }
     while (body.size() < wanted) {
       const ssize_t got = ::recv(connection, chunk, sizeof chunk, 0);
       if (got <= 0) return;
