@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace korb {
 
 // Largest file any reader of the data directory accepts. Our files are a few kilobytes; a
@@ -22,6 +24,23 @@ inline constexpr std::size_t max_data_file_bytes = 4u * 1024u * 1024u;
 // previous file is untouched, the temporary file is removed, `error` says why, and false.
 [[nodiscard]] bool write_file_atomic(const std::string& path, const std::string& content,
                                      std::string& error, const std::string& temp_path = {});
+
+// Our files nest three levels deep. Deeper documents are refused before parsing: writing or
+// comparing a value nested a million levels deep would exhaust the stack.
+inline constexpr int max_json_depth = 64;
+
+// True when no array or object in `text` is nested deeper than `max_depth` (strings skipped).
+bool json_nesting_within(const std::string& text, int max_depth);
+
+// Parses a data-directory JSON file without throwing. Missing, oversized or corrupt files give
+// a discarded value (is_discarded()); so do documents nested deeper than max_json_depth.
+// Callers check the type they expect. The file text is wiped after parsing.
+nlohmann::json read_json_file(const std::string& path);
+
+// Text of a JSON value with sorted keys, `indent` spaces (-1: compact) and an optional final
+// line break. Bytes that are not valid UTF-8 are replaced (U+FFFD) instead of failing, so a
+// folder name in a legacy code page can still be written.
+std::string json_text(const nlohmann::json& value, int indent, bool final_newline);
 
 // True when any directory entry (file, folder, anything) exists at `path`.
 bool path_exists(const std::string& path);

@@ -1,0 +1,308 @@
+#include "korb/registry.h"
+
+#include <openssl/crypto.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+
+#include "korb/atomic_file.h"
+#include "korb/data_directory.h"
+#include "korb/platform.h"
+#include "korb/session.h"
+
+namespace korb {
+
+namespace {
+
+// Registry lock state. `lock_depth` and `lock_fd` are only touched while holding the mutex.
+std::recursive_mutex& registry_mutex() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+int lock_depth = 0;
+int lock_fd = -1;
+
+// What attach_app and the bindings set. A leaf mutex: nothing else is taken while it is held.
+struct BridgeState {
+  bool attached = false;
+  std::string app_name;
+  std::string app_instance;
+  std::string bound_id;
+};
+std::mutex& state_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+BridgeState& state() {
+  static BridgeState value;
+  return value;
+}
+
+void set_bound_id(const std::string& id) {
+  std::lock_guard<std::mutex> guard(state_mutex());
+  state().bound_id = id;
+}
+
+// The "wallet_id" of a bind file, or empty for anything missing, corrupt or unsafe.
+std::string read_bind_file() {
+  nlohmann::json bind = read_json_file(bind_file_path());
+  if (!bind.is_object()) return {};
+  auto it = bind.find("wallet_id");
+  if (it == bind.end() || !it->is_string()) return {};
+  std::string id = it->get<std::string>();
+  return is_safe_wallet_id(id) ? id : std::string();
+}
+
+bool write_bind_file(const std::string& id) {
+  nlohmann::json bind = nlohmann::json::object();
+  bind["app"] = attached_app_name();
+  bind["instance"] = attached_app_instance();
+  bind["wallet_id"] = id;
+  std::string error;
+  return write_file_atomic(bind_file_path(), json_text(bind, 2, false), error);
+}
+
+}  // namespace
+
+RegistryLock::RegistryLock() {
+  registry_mutex().lock();
+  if (++lock_depth > 1) return;
+  std::string dir = korb_data_dir();
+  int fd = platform::open_lock_file(dir + "/wallets.lock");
+  if (fd >= 0 && !platform::lock_first_byte(fd)) {
+    // Carry on under the process mutex alone rather than refuse to work.
+    platform::close_file(fd);
+    fd = -1;
+  }
+  lock_fd = fd;
+}
+
+RegistryLock::~RegistryLock() {
+  if (--lock_depth == 0 && lock_fd >= 0) {
+    platform::unlock_first_byte(lock_fd);
+    platform::close_file(lock_fd);
+    lock_fd = -1;
+  }
+  registry_mutex().unlock();
+}
+
+std::string registry_path() {
+  return korb_data_dir() + "/wallets.json";
+}
+
+std::string legacy_wallet_path() {
+  return korb_data_dir() + "/orbweave_korb.json";
+}
+
+std::string wallet_dir_path(const std::string& id) {
+  return korb_data_dir() + "/wallets/" + id;
+}
+
+std::string bind_file_path() {
+  std::string dir = korb_data_dir() + "/binds";
+  make_directories(dir);
+  return dir + "/" + instance_key(attached_app_instance()) + ".json";
+}
+
+nlohmann::json load_registry() {
+  nlohmann::json registry = read_json_file(registry_path());
+  if (!registry.is_object()) registry = nlohmann::json::object();
+  auto it = registry.find("wallets");
+  if (it == registry.end() || !it->is_array()) registry["wallets"] = nlohmann::json::array();
+  return registry;
+}
+
+bool save_registry(const nlohmann::json& registry) {
+  std::string dir = korb_data_dir();
+  std::string error;
+  return write_file_atomic(dir + "/wallets.json", json_text(registry, 2, true), error,
+                           dir + "/wallets.json.tmp");
+}
+
+std::string new_wallet_id() {
+  // Two ids made in the same millisecond would name the same wallet folder or request file.
+  static std::mutex mutex;
+  static std::int64_t last = 0;
+  std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+  std::lock_guard<std::mutex> guard(mutex);
+  if (now <= last) now = last + 1;
+  last = now;
+  return "w" + std::to_string(now);
+}
+
+std::string instance_key(std::string_view instance) {
+  std::string key;
+  key.reserve(instance.size());
+  for (char c : instance) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 'A' && u <= 'Z') {
+      key += static_cast<char>(u - 'A' + 'a');
+    } else if ((u >= 'a' && u <= 'z') || (u >= '0' && u <= '9')) {
+      key += c;
+    } else {
+      key += '_';
+    }
+  }
+  if (key.size() > 96) key.erase(0, key.size() - 96);
+  if (key.empty()) key = "default";
+  return key;
+}
+
+bool is_safe_wallet_id(std::string_view id) {
+  if (id.empty() || id == "." || id == "..") return false;
+  return id.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+void migrate_legacy_wallet() {
+  RegistryLock lock;
+  std::string legacy = legacy_wallet_path();
+  if (!path_exists(legacy)) return;
+  nlohmann::json registry = load_registry();
+  if (!registry["wallets"].empty()) return;
+
+  std::string id = new_wallet_id();
+  std::string dir = wallet_dir_path(id);
+  make_directories(dir);
+  std::string target = dir + "/wallet.json";
+  if (::rename(legacy.c_str(), target.c_str()) != 0) {
+    // A rename across file systems fails; copy instead, and drop the old file only once the
+    // copy is safely in place.
+    std::string content;
+    std::string error;
+    if (read_file_capped(legacy, content) && write_file_atomic(target, content, error)) {
+      ::unlink(legacy.c_str());
+    }
+    if (!content.empty()) OPENSSL_cleanse(content.data(), content.size());
+  }
+  registry["wallets"].push_back({{"id", id}, {"name", "Wallet 1"}});
+  registry["active"] = id;
+  (void)save_registry(registry);  // nothing more to do when it fails; the next start retries
+}
+
+void attach_app(const std::string& instance, const std::string& app_name) {
+  RegistryLock lock;
+  {
+    std::lock_guard<std::mutex> guard(state_mutex());
+    state().attached = true;
+    state().app_name = app_name.empty() ? "App" : app_name;
+    state().app_instance = instance.empty() ? "." : instance;
+  }
+  install_korb_hooks();
+  migrate_legacy_wallet();
+  set_bound_id({});
+  std::string id = read_bind_file();
+  if (id.empty()) {
+    // Automatic binding: only when there is exactly one wallet to choose.
+    nlohmann::json registry = load_registry();
+    const nlohmann::json& wallets = registry["wallets"];
+    if (wallets.size() == 1 && wallets[0].is_object()) {
+      auto it = wallets[0].find("id");
+      if (it != wallets[0].end() && it->is_string() && is_safe_wallet_id(it->get<std::string>())) {
+        id = it->get<std::string>();
+        (void)write_bind_file(id);  // bound for this run either way
+      }
+    }
+  }
+  set_bound_id(id);
+}
+
+bool is_attached() {
+  std::lock_guard<std::mutex> guard(state_mutex());
+  return state().attached;
+}
+
+std::string attached_app_name() {
+  std::lock_guard<std::mutex> guard(state_mutex());
+  return state().app_name.empty() ? std::string("App") : state().app_name;
+}
+
+std::string attached_app_instance() {
+  std::lock_guard<std::mutex> guard(state_mutex());
+  return state().app_instance.empty() ? std::string(".") : state().app_instance;
+}
+
+std::vector<WalletEntry> list_wallets() {
+  RegistryLock lock;
+  nlohmann::json registry = load_registry();
+  std::vector<WalletEntry> entries;
+  for (const nlohmann::json& wallet : registry["wallets"]) {
+    if (!wallet.is_object()) continue;
+    WalletEntry entry;
+    auto id = wallet.find("id");
+    if (id != wallet.end() && id->is_string()) entry.id = id->get<std::string>();
+    auto name = wallet.find("name");
+    if (name != wallet.end() && name->is_string()) entry.name = name->get<std::string>();
+    if (!is_safe_wallet_id(entry.id)) continue;
+    if (entry.name.empty()) entry.name = entry.id;
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+std::string wallet_display_name(const std::string& id) {
+  for (const WalletEntry& entry : list_wallets()) {
+    if (entry.id == id) return entry.name;
+  }
+  return id;
+}
+
+bool rename_wallet(const std::string& id, const std::string& name) {
+  if (id.empty()) return false;
+  RegistryLock lock;
+  nlohmann::json registry = load_registry();
+  for (nlohmann::json& wallet : registry["wallets"]) {
+    if (!wallet.is_object()) continue;
+    auto it = wallet.find("id");
+    if (it != wallet.end() && it->is_string() && it->get<std::string>() == id) {
+      wallet["name"] = name;
+    }
+  }
+  return save_registry(registry);
+}
+
+void set_wallet_name(const std::string& id) {
+  std::string handle;
+  {
+    std::lock_guard<std::recursive_mutex> guard(wallet::session_mutex());
+    handle = wallet::session().paymail_handle;
+  }
+  if (id.empty() || handle.empty()) return;
+  (void)rename_wallet(id, handle);  // the name is cosmetic; the next paymail step retries
+}
+
+std::string bound_wallet_id() {
+  std::lock_guard<std::mutex> guard(state_mutex());
+  return state().bound_id;
+}
+
+std::string read_bound_wallet_id() {
+  if (!is_attached()) return bound_wallet_id();
+  return read_bind_file();
+}
+
+void bind_wallet(const std::string& id) {
+  if (!is_attached() || !is_safe_wallet_id(id)) return;
+  set_bound_id(id);
+  (void)write_bind_file(id);  // the binding holds for this run even if the file failed
+}
+
+void unbind_wallet() {
+  if (is_attached()) ::unlink(bind_file_path().c_str());
+  set_bound_id({});
+}
+
+void use_wallet(const std::string& id) {
+  set_bound_id(is_safe_wallet_id(id) ? id : std::string());
+}
+
+std::string wallet_file_path() {
+  std::string id = bound_wallet_id();
+  if (id.empty()) return legacy_wallet_path();
+  return wallet_dir_path(id) + "/wallet.json";
+}
+
+}  // namespace korb
