@@ -1,0 +1,132 @@
+// The chain must accept what the network accepts and refuse, with the node's own words, what
+// the network refuses: the game's payment retries depend on those texts.
+import { test, before, after } from 'node:test'
+import assert from 'node:assert/strict'
+import { PrivateKey } from '@bsv/sdk'
+import { startDevnet, fundedKey, signedTx, WOC } from './helpers.mjs'
+
+let net
+before(async () => { net = await startDevnet() })
+after(async () => { await net.close() })
+
+const broadcast = (tx) => net.post(WOC + '/tx/raw', { txhex: typeof tx === 'string' ? tx : tx.toHex() })
+
+test('a signed payment is accepted and indexed as unconfirmed, then as confirmed after a block', async () => {
+  const { key, address, coin } = await fundedKey(net, 50000)
+  const dest = PrivateKey.fromRandom().toAddress()
+  const tx = await signedTx([{ ...coin, key }], [{ satoshis: 20000, address: dest }, { satoshis: 29000, address }])
+  const r = await broadcast(tx)
+  assert.equal(r.status, 200)
+  assert.equal(r.text, tx.id('hex'))
+
+  const all = (await net.get(WOC + '/address/' + dest + '/unspent/all')).json
+  assert.equal(all.address, dest)
+  assert.equal(all.error, '')
+  assert.deepEqual(all.result, [{ tx_pos: 0, tx_hash: tx.id('hex'), value: 20000, isSpentInMempoolTx: false, status: 'unconfirmed', hex: all.result[0].hex }])
+  assert.match(all.result[0].hex, /^76a914[0-9a-f]{40}88ac$/)
+  assert.deepEqual((await net.get(WOC + '/address/' + dest + '/unspent')).json, [])
+  assert.deepEqual((await net.get(WOC + '/address/' + dest + '/unconfirmed/history')).json.result, [{ tx_hash: tx.id('hex') }])
+  assert.deepEqual((await net.get(WOC + '/address/' + dest + '/confirmed/history')).json.result, [])
+  // The funding output is now spent in the mempool and says so.
+  const source = (await net.get(WOC + '/address/' + address + '/unspent/all')).json.result
+  assert.ok(source.find((u) => u.tx_hash === coin.txid && u.isSpentInMempoolTx === true))
+
+  const decoded = (await net.get(WOC + '/tx/' + tx.id('hex'))).json
+  assert.equal(decoded.vout[0].value, 0.0002)
+  assert.equal(decoded.vout[0].scriptPubKey.type, 'pubkeyhash')
+  assert.deepEqual(decoded.vout[0].scriptPubKey.addresses, [dest])
+  assert.equal(decoded.vin[0].txid, coin.txid)
+  assert.match(decoded.vin[0].scriptSig.asm, /\[ALL\|FORKID\] 0[23][0-9a-f]{64}$/)
+  assert.equal('confirmations' in decoded, false)
+  assert.equal('blockhash' in decoded, false)
+
+  const mined = await net.post('/admin/mine', {})
+  assert.ok(mined.json.txids.includes(tx.id('hex')))
+  const after = (await net.get(WOC + '/address/' + dest + '/unspent/all')).json.result
+  assert.deepEqual(after, [{ height: mined.json.height, tx_pos: 0, tx_hash: tx.id('hex'), value: 20000, isSpentInMempoolTx: false, status: 'confirmed' }])
+  assert.deepEqual((await net.get(WOC + '/address/' + dest + '/unspent')).json, [{ height: mined.json.height, tx_pos: 0, tx_hash: tx.id('hex'), value: 20000 }])
+  assert.deepEqual((await net.get(WOC + '/address/' + dest + '/confirmed/history')).json.result, [{ tx_hash: tx.id('hex'), height: mined.json.height }])
+  const confirmed = (await net.get(WOC + '/tx/' + tx.id('hex') + '/decoded')).json
+  assert.equal(confirmed.confirmations, 1)
+  assert.equal(confirmed.blockheight, mined.json.height)
+  assert.equal(confirmed.blockhash, mined.json.hash)
+  assert.equal((await net.get(WOC + '/tx/' + tx.id('hex') + '/hex')).text, tx.toHex())
+})
+
+test('refusals carry the node texts: bad signature, double spend, spent input, overspend, low fee, known, malformed', async () => {
+  const { key, address, coin } = await fundedKey(net, 10000)
+  const other = PrivateKey.fromRandom()
+  const prefix = 'unexpected response code 500: '
+
+  // Signed by the wrong key: the script check fails.
+  const forged = await signedTx([{ ...coin, key: other }], [{ satoshis: 9000, address }])
+  let r = await broadcast(forged)
+  assert.equal(r.status, 400)
+  assert.match(r.text, /^unexpected response code 500: 16: mandatory-script-verify-flag-failed \(.+\)$/)
+
+  // A correct signature over different outputs does not verify either.
+  const good = await signedTx([{ ...coin, key }], [{ satoshis: 9000, address }])
+  const tampered = good.toHex().replace('28230000', '29230000') // 9000 -> 9001 satoshis
+  assert.notEqual(tampered, good.toHex())
+  r = await broadcast(tampered)
+  assert.match(r.text, /mandatory-script-verify-flag-failed/)
+
+  const overspend = await signedTx([{ ...coin, key }], [{ satoshis: 10001, address }])
+  assert.equal((await broadcast(overspend)).text, prefix + '16: bad-txns-in-belowout')
+  const noFee = await signedTx([{ ...coin, key }], [{ satoshis: 10000, address }])
+  assert.equal((await broadcast(noFee)).text, prefix + '66: mempool min fee not met')
+
+  assert.equal((await broadcast(good)).status, 200)
+  assert.equal((await broadcast(good)).text, prefix + '257: txn-already-known')
+  const rival = await signedTx([{ ...coin, key }], [{ satoshis: 8000, address }])
+  assert.equal((await broadcast(rival)).text, prefix + '258: txn-mempool-conflict')
+
+  // Once the first spend is in a block the same outpoint is simply missing.
+  await net.post('/admin/mine', {})
+  assert.equal((await broadcast(rival)).text, prefix + 'Missing inputs')
+  const unknown = await signedTx([{ txid: 'ab'.repeat(32), vout: 0, satoshis: 5000, script: coin.script, key }], [{ satoshis: 4000, address }])
+  assert.equal((await broadcast(unknown)).text, prefix + 'Missing inputs')
+
+  assert.equal((await broadcast(good.toHex() + '00')).text, prefix + 'TX decode failed')
+  assert.equal((await net.post(WOC + '/tx/raw', { other: 1 })).text, prefix + 'TX decode failed')
+})
+
+test('a chain of unconfirmed payments is accepted and confirmed in one block', async () => {
+  const { key, address, coin } = await fundedKey(net, 10000)
+  const first = await signedTx([{ ...coin, key }], [{ satoshis: 9000, address }])
+  const second = await signedTx([{ txid: first.id('hex'), vout: 0, satoshis: 9000, script: coin.script, key }], [{ satoshis: 8000, address }])
+  assert.equal((await broadcast(first)).status, 200)
+  assert.equal((await broadcast(second)).status, 200)
+  const mined = (await net.post('/admin/mine', {})).json
+  assert.deepEqual(mined.txids.slice(-2), [first.id('hex'), second.id('hex')])
+  const unspent = (await net.get(WOC + '/address/' + address + '/unspent')).json
+  assert.deepEqual(unspent.map((u) => u.tx_hash), [second.id('hex')])
+})
+
+test('unknown transactions and addresses without history answer 404, bad addresses 400', async () => {
+  assert.equal((await net.get(WOC + '/tx/' + 'cd'.repeat(32))).status, 404)
+  assert.equal((await net.get(WOC + '/tx/' + 'cd'.repeat(32) + '/hex')).status, 404)
+  const fresh = PrivateKey.fromRandom().toAddress()
+  assert.equal((await net.get(WOC + '/address/' + fresh + '/confirmed/history')).status, 404)
+  assert.deepEqual((await net.get(WOC + '/address/' + fresh + '/unspent/all')).json.result, [])
+  assert.equal((await net.get(WOC + '/address/1BadAddress/unspent')).status, 400)
+})
+
+test('confirmed history pages newest first with a next page token', async () => {
+  const { key, address, coin } = await fundedKey(net, 10000)
+  let prev = { ...coin, key }
+  const ids = [coin.txid]
+  for (let i = 0; i < 3; i++) {
+    const tx = await signedTx([prev], [{ satoshis: prev.satoshis - 500, address }])
+    assert.equal((await broadcast(tx)).status, 200)
+    ids.push(tx.id('hex'))
+    await net.post('/admin/mine', {})
+    prev = { txid: tx.id('hex'), vout: 0, satoshis: prev.satoshis - 500, script: coin.script, key }
+  }
+  const first = (await net.get(WOC + '/address/' + address + '/confirmed/history?limit=2')).json
+  assert.deepEqual(first.result.map((r) => r.tx_hash), [ids[3], ids[2]])
+  assert.ok(first.nextPageToken)
+  const second = (await net.get(WOC + '/address/' + address + '/confirmed/history?limit=2&token=' + first.nextPageToken)).json
+  assert.deepEqual(second.result.map((r) => r.tx_hash), [ids[1], ids[0]])
+  assert.equal(second.nextPageToken, undefined)
+})

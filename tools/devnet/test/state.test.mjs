@@ -1,0 +1,63 @@
+// The chain and the service's records survive a restart; faults do not; reset starts over.
+import { test } from 'node:test'
+import assert from 'node:assert/strict'
+import { writeFileSync } from 'node:fs'
+import { join } from 'node:path'
+import { PrivateKey } from '@bsv/sdk'
+import { startDevnet, fundedKey, signedTx, WOC } from './helpers.mjs'
+import { Devnet } from '../lib/devnet.js'
+
+test('state survives a restart, faults are cleared, and reset returns to the genesis state', async () => {
+  const first = await startDevnet()
+  const { key, address, coin } = await fundedKey(first, 10000)
+  await first.post('/admin/mine', {})
+  const pending = await signedTx([{ ...coin, key }], [{ satoshis: 9000, address }])
+  assert.equal((await first.post(WOC + '/tx/raw', { txhex: pending.toHex() })).status, 200)
+  const pubkey = PrivateKey.fromRandom().toPublicKey().toString()
+  await first.post('/admin/freeze', { pubkey, note: 'held' })
+  await first.post('/admin/role', { pubkey, role: 'dev' })
+  await first.post('/admin/download-build', { build: 7 })
+  await first.post('/admin/fault', { route: '/', kind: 'status', status: 500, count: -1 })
+  const before = (await first.get('/admin/state')).json
+  await first.close({ keepState: true })
+
+  const second = await startDevnet({ stateDir: first.stateDir })
+  try {
+    const after = (await second.get('/admin/state')).json
+    assert.equal(after.faults, 0)
+    assert.deepEqual({ ...after, faults: before.faults }, before)
+    assert.equal((await second.get(WOC + '/tx/' + pending.id('hex'))).json.confirmations, undefined)
+    assert.equal((await second.get('/api/paymail/identity/' + pubkey)).json.frozenNote, 'held')
+    assert.equal((await second.get('/api/paymail/quota/' + pubkey)).json.role, 'dev')
+    assert.match((await second.get('/download/ostakka')).text, /Version 0\.007/)
+    // A double spend of the restored mempool is still refused.
+    const rival = await signedTx([{ ...coin, key }], [{ satoshis: 8000, address }])
+    assert.match((await second.post(WOC + '/tx/raw', { txhex: rival.toHex() })).text, /txn-mempool-conflict/)
+
+    await second.post('/admin/reset', {})
+    const reset = (await second.get('/admin/state')).json
+    assert.deepEqual([reset.height, reset.transactions, reset.mempool, reset.frozen, reset.roles, reset.names, reset.build], [0, 1, 0, 0, 1, 1, 1])
+    assert.equal((await second.get(WOC + '/tx/' + pending.id('hex'))).status, 404)
+  } finally {
+    await second.close()
+  }
+})
+
+test('an unreadable state file stops the start with a clear message instead of wiping it', async () => {
+  const net = await startDevnet()
+  await net.close({ keepState: true })
+  writeFileSync(join(net.stateDir, 'state.json'), '{"chain": ')
+  const dn = new Devnet({ port: 0, stateDir: net.stateDir, blockSeconds: 0 })
+  await assert.rejects(dn.start(), /state file .* is unreadable/)
+})
+
+test('blocks are mined on the clock when --block-seconds is set', async () => {
+  const net = await startDevnet({ blockSeconds: 1 })
+  try {
+    const deadline = Date.now() + 10000
+    while ((await net.get('/admin/state')).json.height < 1 && Date.now() < deadline) await new Promise((r) => setTimeout(r, 200))
+    assert.ok((await net.get('/admin/state')).json.height >= 1)
+  } finally {
+    await net.close()
+  }
+})
