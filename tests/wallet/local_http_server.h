@@ -130,7 +130,8 @@ class LocalHttpServer {
     }
     if (head_end == std::string::npos) return;
     const std::string head = data.substr(0, head_end);
-    const std::size_t wanted = std::strtoul(header_value(head, "Content-Length").c_str(), nullptr, 10);
+    const std::size_t wanted =
+        std::strtoul(header_value(head, "Content-Length").c_str(), nullptr, 10);
     if (wanted > kMaxRequest) return;
     std::string body = data.substr(head_end + 4);
     if (body.size() < wanted && !header_value(head, "Expect").empty()) {

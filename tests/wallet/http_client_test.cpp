@@ -1,0 +1,298 @@
+// The HTTP client against a local server: rate-limit retries and their pauses, the accepted 404,
+// the user-visible error texts, the service pin and the response size limit.
+#include "wallet/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "wallet/http_test_seam.h"
+#include "wallet/local_http_server.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using test_server::LocalHttpServer;
+using test_server::Request;
+using test_server::Response;
+
+constexpr const char* kPinnedHost = "svc.pin.test";
+const std::string kDash = "\xE2\x80\x93";
+
+class CurlEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { ASSERT_EQ(curl_global_init(CURL_GLOBAL_ALL), CURLE_OK); }
+  void TearDown() override { curl_global_cleanup(); }
+};
+const auto* const curl_environment =
+    ::testing::AddGlobalTestEnvironment(new CurlEnvironment);  // NOLINT: owned by gtest
+
+// Points the service pin at the test server (plain HTTP on its own port).
+void pin_service_to(const LocalHttpServer& server) {
+  wallet::NetworkEndpoints endpoints;
+  endpoints.service_scheme = "http";
+  endpoints.service_host = kPinnedHost;
+  endpoints.service_ip = "127.0.0.1";
+  endpoints.service_port = server.port();
+  endpoints.woc_base = server.base() + "/woc";
+  wallet::set_network_endpoints_for_test(endpoints);
+}
+
+long gap_ms(const Request& earlier, const Request& later) {
+  return static_cast<long>(
+      std::chrono::duration_cast<milliseconds>(later.arrived - earlier.arrived).count());
+}
+
+class HttpClientTest : public ::testing::Test {
+ protected:
+  void TearDown() override { wallet::clear_network_endpoints_for_test(); }
+};
+
+// A service that keeps answering 429 must be asked exactly four times with growing pauses, and
+// the caller must see the rate-limit text rather than the server's body.
+TEST_F(HttpClientTest, get_retries_429_four_times_with_growing_pauses) {
+  LocalHttpServer server([](const Request&) { return Response{429, "Rate limit exceeded"}; });
+  std::string body, error;
+  EXPECT_FALSE(wallet::wallet_http_get(server.base() + "/busy", body, error, 10, false));
+  EXPECT_EQ(error, wallet::kRateLimitText);
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 4u);
+  const long expected[] = {400, 800, 1600};
+  for (int i = 0; i < 3; ++i) {
+    const long gap = gap_ms(requests[i], requests[i + 1]);
+    EXPECT_GE(gap, expected[i] - 20) << "pause " << i;
+    EXPECT_LT(gap, expected[i] + 1500) << "pause " << i;
+  }
+}
+
+// A rate limit that clears lets the request through with the real body.
+TEST_F(HttpClientTest, get_succeeds_after_a_passing_rate_limit) {
+  int calls = 0;
+  LocalHttpServer server([&calls](const Request&) {
+    return ++calls == 1 ? Response{429, "slow down"} : Response{200, "[1,2]"};
+  });
+  std::string body, error;
+  EXPECT_TRUE(wallet::wallet_http_get(server.base() + "/list", body, error, 10, false));
+  EXPECT_EQ(body, "[1,2]");
+  EXPECT_TRUE(error.empty());
+  EXPECT_EQ(server.requests().size(), 2u);
+}
+
+// The POST honours its attempt budget: zero sends nothing, one sends once, two pause 400 ms.
+TEST_F(HttpClientTest, post_attempt_budget_on_429) {
+  LocalHttpServer server([](const Request&) { return Response{429, ""}; });
+  std::string body, error;
+  EXPECT_FALSE(wallet::wallet_http_post_json(server.base() + "/a", "{}", body, error, 10, 0));
+  EXPECT_EQ(error, wallet::kRateLimitText);
+  EXPECT_EQ(server.requests().size(), 0u);
+
+  EXPECT_FALSE(wallet::wallet_http_post_json(server.base() + "/b", "{}", body, error, 10, 1));
+  EXPECT_EQ(error, wallet::kRateLimitText);
+  EXPECT_EQ(server.requests_to("/b").size(), 1u);
+
+  EXPECT_FALSE(
+      wallet::wallet_http_post_json(server.base() + "/c", "{\"x\":1}", body, error, 10, 2));
+  const auto second = server.requests_to("/c");
+  ASSERT_EQ(second.size(), 2u);
+  EXPECT_GE(gap_ms(second[0], second[1]), 380);
+  EXPECT_EQ(second[0].method, "POST");
+  EXPECT_EQ(second[0].body, "{\"x\":1}");
+}
+
+// Readers that treat "not found" as "empty" ask for it; everyone else gets the error text.
+TEST_F(HttpClientTest, accept_404_returns_the_body_otherwise_an_error_text) {
+  LocalHttpServer server([](const Request& r) {
+    if (r.target == "/html") return Response{404, "<html><body>gone</body></html>", "text/html"};
+    if (r.target == "/empty") return Response{404, ""};
+    return Response{404, "{\"error\":\"unknown txid\"}\r\n"};
+  });
+  std::string body, error;
+  EXPECT_TRUE(wallet::wallet_http_get(server.base() + "/json", body, error, 10, true));
+  EXPECT_EQ(body, "{\"error\":\"unknown txid\"}\r\n");
+  EXPECT_FALSE(wallet::wallet_http_get(server.base() + "/json", body, error, 10, false));
+  EXPECT_EQ(error, "HTTP 404 " + kDash + " {\"error\":\"unknown txid\"}");
+  EXPECT_FALSE(wallet::wallet_http_get(server.base() + "/html", body, error, 10, false));
+  EXPECT_EQ(error, "HTTP 404");
+  EXPECT_FALSE(wallet::wallet_http_get(server.base() + "/empty", body, error, 10, false));
+  EXPECT_EQ(error, "HTTP 404");
+}
+
+// Error texts are shown in one status line: bodies are trimmed at the end and cut to 120 bytes,
+// pages are not shown at all.
+TEST(describe_http_error, trims_cuts_and_hides_pages) {
+  std::string long_body(298, 'e');
+  long_body[0] = '{';
+  long_body += "\r\n";
+  EXPECT_EQ(wallet::describe_http_error(400, long_body),
+            "HTTP 400 " + kDash + " " + long_body.substr(0, 120));
+  EXPECT_EQ(wallet::describe_http_error(500, "Missing inputs \r\n \n"),
+            "HTTP 500 " + kDash + " Missing inputs");
+  EXPECT_EQ(wallet::describe_http_error(500, "\t tabs stay\t"),
+            "HTTP 500 " + kDash + " \t tabs stay\t");
+  EXPECT_EQ(wallet::describe_http_error(502, "<!DOCTYPE html><p>bad gateway</p>"), "HTTP 502");
+  EXPECT_EQ(wallet::describe_http_error(503, "x<HTML>"), "HTTP 503");
+  EXPECT_EQ(wallet::describe_http_error(400, ""), "HTTP 400");
+  EXPECT_EQ(wallet::describe_http_error(400, "\r\n"), "HTTP 400 " + kDash + " ");
+  EXPECT_EQ(wallet::describe_http_error(429, "{\"message\":\"slow\"}"), wallet::kRateLimitText);
+}
+
+// The error text reaches the caller through the GET and the POST alike.
+TEST_F(HttpClientTest, post_reports_the_node_text_of_a_refusal) {
+  LocalHttpServer server([](const Request&) {
+    return Response{400, "unexpected response code 500: 258: txn-mempool-conflict\n"};
+  });
+  std::string body, error;
+  EXPECT_FALSE(wallet::wallet_http_post_json(server.base() + "/tx/raw", "{}", body, error, 10, 2));
+  EXPECT_EQ(error,
+            "HTTP 400 " + kDash + " unexpected response code 500: 258: txn-mempool-conflict");
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+// The service host name resolves only through the pin, for the bare and the "www." name.
+TEST_F(HttpClientTest, service_host_reaches_the_pinned_address) {
+  LocalHttpServer server([](const Request& r) { return Response{200, "host=" + r.host}; });
+  pin_service_to(server);
+  const std::string port = std::to_string(server.port());
+  std::string body, error;
+  ASSERT_TRUE(
+      wallet::wallet_http_get("http://svc.pin.test:" + port + "/oi/x", body, error, 10, false))
+      << error;
+  EXPECT_EQ(body, "host=svc.pin.test:" + port);
+  ASSERT_TRUE(wallet::wallet_http_post_json("http://www.svc.pin.test:" + port + "/oi/submit", "{}",
+                                            body, error, 10, 1))
+      << error;
+  EXPECT_EQ(body, "host=www.svc.pin.test:" + port);
+  ASSERT_TRUE(wallet::app_http_get_text("http://svc.pin.test:" + port + "/page", body));
+  nlohmann::json document;
+  EXPECT_FALSE(wallet::service_get_json("http://svc.pin.test:" + port + "/plain", document));
+  // Another name under the same test domain has no pin and does not resolve.
+  EXPECT_FALSE(
+      wallet::wallet_http_get("http://other.pin.test:" + port + "/", body, error, 5, false));
+  EXPECT_FALSE(error.empty());
+}
+
+// The pin is a plain substring test: a URL that names the service host only in its query still
+// carries the pin, and one that does not name it carries none.
+TEST_F(HttpClientTest, pin_applies_to_a_url_naming_the_host_only_in_its_query) {
+  LocalHttpServer server([](const Request&) { return Response{200, "{}"}; });
+  pin_service_to(server);
+  CURL* handle = curl_easy_init();
+  ASSERT_NE(handle, nullptr);
+  curl_slist* list =
+      wallet::apply_service_resolve(handle, "https://gate.example/go?next=svc.pin.test/oi");
+  ASSERT_NE(list, nullptr);
+  const std::string tail = ":" + std::to_string(server.port()) + ":127.0.0.1";
+  EXPECT_EQ(std::string(list->data), std::string(kPinnedHost) + tail);
+  ASSERT_NE(list->next, nullptr);
+  EXPECT_EQ(std::string(list->next->data), "www." + std::string(kPinnedHost) + tail);
+  EXPECT_EQ(list->next->next, nullptr);
+  EXPECT_EQ(wallet::apply_service_resolve(handle, "https://api.example/v1"), nullptr);
+  EXPECT_EQ(wallet::apply_service_resolve(handle, "svc"), nullptr);
+  EXPECT_EQ(wallet::apply_service_resolve(nullptr, "https://svc.pin.test/"), nullptr);
+  curl_easy_cleanup(handle);
+  curl_slist_free_all(list);
+
+  // And the request itself still goes where its own host says.
+  std::string body, error;
+  EXPECT_TRUE(
+      wallet::wallet_http_get(server.base() + "/x?back=svc.pin.test", body, error, 10, false));
+  EXPECT_EQ(body, "{}");
+}
+
+// A body over the limit is refused with its own text instead of filling memory; a body of
+// exactly the limit is still read whole.
+TEST_F(HttpClientTest, response_body_limit) {
+  LocalHttpServer server([](const Request& r) {
+    Response response;
+    response.filler_bytes =
+        r.target == "/over" ? wallet::kMaxResponseBody + 1 : wallet::kMaxResponseBody;
+    return response;
+  });
+  std::string body, error;
+  EXPECT_FALSE(wallet::wallet_http_get(server.base() + "/over", body, error, 30, false));
+  EXPECT_EQ(error, wallet::kResponseTooLargeText);
+  EXPECT_TRUE(body.empty());
+  EXPECT_EQ(server.requests().size(), 1u) << "an oversized body is not retried";
+
+  EXPECT_TRUE(wallet::wallet_http_get(server.base() + "/full", body, error, 30, false)) << error;
+  EXPECT_EQ(body.size(), wallet::kMaxResponseBody);
+  nlohmann::json document;
+  EXPECT_FALSE(wallet::app_http_get_json(server.base() + "/over", document));
+}
+
+// The game's JSON GET wants a document (object or array); scalars and non-JSON are failures.
+TEST_F(HttpClientTest, app_json_get_accepts_only_objects_and_arrays) {
+  LocalHttpServer server([](const Request& r) {
+    if (r.target == "/number") return Response{200, "42"};
+    if (r.target == "/array") return Response{200, "[]"};
+    if (r.target == "/object") return Response{200, "{\"a\":1}"};
+    if (r.target == "/broken") return Response{200, "{\"a\":"};
+    if (r.target == "/empty") return Response{200, ""};
+    return Response{500, "{\"a\":1}"};
+  });
+  nlohmann::json document;
+  EXPECT_FALSE(wallet::app_http_get_json(server.base() + "/number", document));
+  EXPECT_TRUE(wallet::app_http_get_json(server.base() + "/array", document));
+  EXPECT_TRUE(document.is_array());
+  EXPECT_TRUE(wallet::app_http_get_json(server.base() + "/object", document));
+  EXPECT_EQ(document.value("a", 0), 1);
+  EXPECT_FALSE(wallet::app_http_get_json(server.base() + "/broken", document));
+  EXPECT_FALSE(wallet::app_http_get_json(server.base() + "/empty", document));
+  EXPECT_FALSE(wallet::app_http_get_json(server.base() + "/fail", document));
+  std::string text;
+  EXPECT_FALSE(wallet::app_http_get_text(server.base() + "/empty", text));
+  EXPECT_FALSE(wallet::app_http_get_text(server.base() + "/fail", text));
+  EXPECT_TRUE(wallet::app_http_get_text(server.base() + "/number", text));
+  EXPECT_EQ(text, "42");
+}
+
+// The service GET wants exactly 200 and any JSON, and is pinned whatever its URL names.
+TEST_F(HttpClientTest, service_json_get_is_always_pinned) {
+  LocalHttpServer server([](const Request& r) {
+    if (r.target == "/created") return Response{201, "{}"};
+    return Response{200, "\"02abc\""};
+  });
+  pin_service_to(server);
+  const std::string base = "http://svc.pin.test:" + std::to_string(server.port());
+  nlohmann::json document = 5;
+  ASSERT_TRUE(wallet::service_get_json(base + "/key", document));
+  EXPECT_EQ(document, "02abc");
+  EXPECT_FALSE(wallet::service_get_json(base + "/created", document));
+  EXPECT_TRUE(document.is_null()) << "the value is cleared first";
+}
+
+// The local GET makes one attempt and reports the bare status; transport failures carry
+// libcurl's own text and are not retried.
+TEST_F(HttpClientTest, local_get_and_transport_errors) {
+  LocalHttpServer server([](const Request&) { return Response{429, "quota"}; });
+  std::string body, error;
+  EXPECT_FALSE(wallet::local_http_get(server.base() + "/quota", body, error));
+  EXPECT_EQ(error, "HTTP 429");
+  EXPECT_EQ(server.requests().size(), 1u);
+
+  int closed_port = 0;
+  {
+    LocalHttpServer gone([](const Request&) { return Response{}; });
+    closed_port = gone.port();
+  }
+  EXPECT_FALSE(wallet::wallet_http_get("http://127.0.0.1:" + std::to_string(closed_port) + "/",
+                                       body, error, 5, false));
+  EXPECT_EQ(error, curl_easy_strerror(CURLE_COULDNT_CONNECT));
+}
+
+// The service base carries the port only when it is not the standard one.
+TEST_F(HttpClientTest, service_base_url_names_a_non_standard_port) {
+  wallet::NetworkEndpoints endpoints;
+  endpoints.service_host = "svc.example";
+  endpoints.service_port = 443;
+  endpoints.woc_base = "https://woc.example";
+  wallet::set_network_endpoints_for_test(endpoints);
+  EXPECT_EQ(wallet::service_base_url(), "https://svc.example");
+  EXPECT_EQ(wallet::woc_api_base(), "https://woc.example/v1/bsv/main");
+  endpoints.service_port = 47823;
+  wallet::set_network_endpoints_for_test(endpoints);
+  EXPECT_EQ(wallet::service_base_url(), "https://svc.example:47823");
+}
+
+}  // namespace
