@@ -9,11 +9,13 @@
 #include "korb/atomic_file.h"
 #include "korb/data_directory.h"
 #include "korb/paymail.h"
+#include "korb/paymail_claim.h"
 #include "korb/registry.h"
 #include "wallet/hd_keys.h"
 #include "wallet/keys.h"
 #include "wallet/mnemonic.h"
 #include "wallet/signatures.h"
+#include "wallet/unspent.h"
 
 namespace korb {
 
@@ -260,8 +262,8 @@ void session_ready() {
 void clear_session() {
   std::lock_guard<std::recursive_mutex> guard(wallet::session_mutex());
   wallet::wipe_session();
-  // CALL POINT (unspent outputs): the balance memory of the status snapshot goes back to
-  // unknown here, with wallet::clear_unspent_state(), once the unspent-output module is built.
+  // The address cache, pending change, last txids and balance memory belong to this wallet.
+  wallet::clear_unspent_state();
 }
 
 bool wallet_info(std::string& address, std::string& paymail, bool& hd) {
@@ -363,13 +365,13 @@ void status_snapshot(StatusSnapshot& result) {
       result.address = wallet::session().payment_address;
     }
   }
-  // CALL POINT (unspent outputs): refresh the stale address entries and settle the balance
-  // here, once the unspent-output module is built:
-  //   wallet::StatusBalance balance = wallet::status_balance(...);
-  //   result.balance_read = balance.unspent_read; result.balance = balance.balance;
-  // Until then the balance stays unknown (-1) and unread, which the window shows as a miss.
+  if (result.loaded) {
+    const wallet::StatusBalance balance = wallet::status_balance(true);
+    result.balance_read = balance.unspent_read;
+    result.balance = balance.balance;
+  }
   emit_event("status", {result.hd ? "hd" : "legacy"});
-  // CALL POINT (paymail claim): the role refresh and the claim of korb/paymail_claim run here.
+  if (result.loaded) paymail_status_steps();
 }
 
 void install_korb_hooks() {
