@@ -7,11 +7,17 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <curl/curl.h>
+
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <random>
 
+#include "local_http_server.h"
+#include "random_seed.h"
 #include "wallet/hd_keys.h"
+#include "wallet/http_test_seam.h"
 #include "wallet/keys.h"
 #include "wallet/ow_korb_wallet.h"
 
@@ -415,6 +421,250 @@ TEST_F(UnspentTest, clearing_forgets_everything_but_the_spent_set) {
   EXPECT_EQ(wallet::wallet_balance(), -1);
   EXPECT_EQ(wallet::last_sent_txid(), "");
   EXPECT_TRUE(wallet::is_outpoint_spent(kTxC, 0));
+}
+
+// ---- Readers under hostile input ----------------------------------------------------------------
+
+// What every reader must guarantee whatever it is fed: only usable outputs come out.
+void check_reader_invariants(const json& doc) {
+  std::vector<wallet::UtxoRef> list;
+  (void)wallet::parse_unspent_list(doc, list);
+  (void)wallet::parse_spendable_list(doc, list);
+  for (const auto& utxo : list) {
+    ASSERT_TRUE(wallet::is_txid_hex(utxo.txid));
+    ASSERT_GT(utxo.value, 0);
+  }
+  wallet::DecodedTransaction tx;
+  (void)wallet::parse_decoded_transaction(doc, tx);
+  for (const auto& input : tx.inputs) ASSERT_TRUE(wallet::is_txid_hex(input.txid));
+  for (const auto& output : tx.outputs) {
+    ASSERT_GE(output.value, 0);
+    ASSERT_LE(output.value, 2100000000000000);
+  }
+}
+
+// Mutated, truncated and spliced service answers: the readers never crash, never throw, and
+// never hand out an output with a bad txid or a non-positive value.
+TEST(unspent_readers, survive_mutated_answers) {
+  const std::string seeds[] = {
+      R"({"address":"1x","result":[{"height":1,"tx_pos":0,"tx_hash":")" + kTxA +
+          R"(","value":100,"isSpentInMempoolTx":false}],"error":""})",
+      R"([{"txid":")" + kTxB + R"(","vout":1,"satoshis":5,"origin":null,"data":{"insc":{}}}])",
+      R"({"txid":")" + kTxC + R"(","vin":[{"txid":")" + kTxA +
+          R"(","vout":0}],"vout":[{"value":0.00002,"n":0,"scriptPubKey":{"hex":"76a9"}}]})"};
+  std::mt19937_64 rng(wallet_test::test_seed());
+  const std::string alphabet = "{}[]\":,0123456789-.eE+truefalsnl abcdef";
+  for (int round = 0; round < 20000; ++round) {
+    std::string text = seeds[rng() % 3];
+    const int edits = 1 + static_cast<int>(rng() % 6);
+    for (int e = 0; e < edits && !text.empty(); ++e) {
+      const std::size_t at = rng() % text.size();
+      switch (rng() % 4) {
+        case 0:
+          text[at] = alphabet[rng() % alphabet.size()];
+          break;
+        case 1:
+          text.erase(at, 1 + rng() % 8);
+          break;
+        case 2:
+          text.insert(at, 1, alphabet[rng() % alphabet.size()]);
+          break;
+        default:
+          text.resize(at);
+          break;  // truncated answer
+      }
+    }
+    const json doc = json::parse(text, nullptr, false);
+    SCOPED_TRACE(wallet_test::seed_note() + " text: " + text);
+    check_reader_invariants(doc);
+    if (HasFatalFailure()) return;
+  }
+}
+
+// Every member replaced by every JSON type, including numbers that do not fit.
+TEST(unspent_readers, wrongly_typed_members_read_as_absent) {
+  const json values[] = {nullptr, true, -1, 0,   18446744073709551615ull, -9223372036854775807ll,
+                         1e308,   -0.5, "", "x", json::array(),           json::object(),
+                         kTxA};
+  const char* members[] = {
+      "tx_hash", "txid", "tx_pos", "vout", "value",        "satoshis", "isSpentInMempoolTx",
+      "origin",  "data", "vin",    "n",    "scriptPubKey", "result"};
+  for (const char* name : members) {
+    for (const auto& value : values) {
+      json item = {{"tx_hash", kTxA}, {"txid", kTxB},   {"tx_pos", 1}, {"vout", 2},
+                   {"value", 30},     {"satoshis", 40}, {"n", 0}};
+      item[name] = value;
+      check_reader_invariants(json::array({item}));
+      check_reader_invariants(json{{"result", json::array({item})}});
+      check_reader_invariants(json{{"vin", json::array({item})}, {"vout", json::array({item})}});
+      check_reader_invariants(item);
+    }
+  }
+}
+
+// A hostile list of 200,000 entries is cut, and a document nested 100,000 levels deep neither
+// overflows the stack nor yields anything.
+TEST(unspent_readers, enormous_answers_are_bounded) {
+  json big = json::array();
+  for (int i = 0; i < 200000; ++i)
+    big.push_back({{"tx_hash", kTxA}, {"tx_pos", i}, {"value", 1 + i}});
+  std::vector<wallet::UtxoRef> list;
+  ASSERT_TRUE(wallet::parse_unspent_list(big, list));
+  EXPECT_LE(list.size(), 20000u);
+  EXPECT_GE(list.size(), 1000u);
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  const json doc = json::parse(deep, nullptr, false);
+  list.clear();
+  ASSERT_TRUE(wallet::parse_unspent_list(doc, list));
+  EXPECT_TRUE(list.empty());
+}
+
+// ---- The WhatsOnChain reader against a local server ------------------------------------------
+
+struct CurlEnvironment : ::testing::Environment {
+  void SetUp() override { ASSERT_EQ(curl_global_init(CURL_GLOBAL_ALL), CURLE_OK); }
+  void TearDown() override { curl_global_cleanup(); }
+};
+const auto* const curl_environment =
+    ::testing::AddGlobalTestEnvironment(new CurlEnvironment);  // NOLINT: owned by gtest
+
+using test_server::LocalHttpServer;
+using test_server::Request;
+using test_server::Response;
+
+constexpr char kAddress[] = "1BgGZ9tcN4rm9KBzDn7KprQz87SZ26SAMH";
+const std::string kWocAddress = std::string("/woc/v1/bsv/main/address/") + kAddress;
+
+class BalanceSourceTest : public ::testing::Test {
+ protected:
+  void point_at(const LocalHttpServer& server) {
+    wallet::NetworkEndpoints endpoints;
+    endpoints.service_scheme = "http";
+    endpoints.service_host = "svc.unspent.test";
+    endpoints.service_ip = "127.0.0.1";
+    endpoints.service_port = server.port();
+    endpoints.woc_base = server.base() + "/woc";
+    endpoints.ordinals_api_base = server.base() + "/gp";
+    wallet::set_network_endpoints_for_test(endpoints);
+  }
+  void TearDown() override { wallet::clear_network_endpoints_for_test(); }
+
+  static std::string item(const std::string& txid, int vout, int value) {
+    return R"({"tx_hash":")" + txid + R"(","tx_pos":)" + std::to_string(vout) + R"(,"value":)" +
+           std::to_string(value) + "}";
+  }
+};
+
+// Largest first, one copy of an outpoint listed in both byte orders, and outputs that a mempool
+// transaction already spends are gone.
+TEST_F(BalanceSourceTest, sorts_dedups_and_filters_mempool_spends) {
+  const std::string spender = std::string(64, 'd');
+  LocalHttpServer server([&](const Request& r) -> Response {
+    if (r.target == kWocAddress + "/unspent/all")
+      return {200, R"({"result":[)" + item(kTxA, 0, 100) + "," + item(kTxB, 1, 900) + "," +
+                       item(wallet::reversed_txid(kTxB), 1, 900) + "," + item(kTxC, 2, 500) + "]}"};
+    if (r.target == kWocAddress + "/unconfirmed/history")
+      return {200, R"({"result":[{"tx_hash":")" + spender + R"("},{"tx_hash":"bad"}]})"};
+    if (r.target == "/woc/v1/bsv/main/tx/" + spender)
+      return {200, R"({"vin":[{"txid":")" + wallet::reversed_txid(kTxC) + R"(","vout":2}]})"};
+    return {404, "Not Found"};
+  });
+  point_at(server);
+  std::vector<wallet::UtxoRef> list;
+  std::string error;
+  bool confirmed = false;
+  ASSERT_TRUE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed)) << error;
+  EXPECT_TRUE(confirmed);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].value, 900);
+  EXPECT_EQ(list[1].value, 100);
+  EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), 1000);
+}
+
+// Without "/unspent/all" the two older lists are joined; the confirmed flag follows the first.
+TEST_F(BalanceSourceTest, falls_back_to_the_two_older_lists) {
+  bool confirmed_list_works = true;
+  LocalHttpServer server([&](const Request& r) -> Response {
+    if (r.target == kWocAddress + "/unspent/all") return {500, "<html>down</html>"};
+    if (r.target == kWocAddress + "/unspent")
+      return confirmed_list_works ? Response{200, "[" + item(kTxA, 0, 100) + "]"}
+                                  : Response{503, "busy\r\n"};
+    if (r.target == kWocAddress + "/unconfirmed/unspent")
+      return {200, R"({"result":[)" + item(kTxB, 0, 300) + "]}"};
+    return {404, ""};
+  });
+  point_at(server);
+  std::vector<wallet::UtxoRef> list;
+  std::string error;
+  bool confirmed = false;
+  ASSERT_TRUE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed));
+  EXPECT_TRUE(confirmed);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].txid, kTxB);
+  confirmed_list_works = false;
+  ASSERT_TRUE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed));
+  EXPECT_FALSE(confirmed);
+  EXPECT_EQ(list.size(), 1u);
+}
+
+// Failures end in the reader's texts: the request's own error, or "bad utxo list".
+TEST_F(BalanceSourceTest, failures_report_their_text) {
+  std::string answer = "not json";
+  int status = 200;
+  LocalHttpServer server([&](const Request&) { return Response{status, answer}; });
+  point_at(server);
+  std::vector<wallet::UtxoRef> list;
+  std::string error;
+  bool confirmed = true;
+  EXPECT_FALSE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed));
+  EXPECT_EQ(error, "bad utxo list");
+  EXPECT_FALSE(confirmed);
+  status = 500;
+  answer = "<!DOCTYPE html><p>oops</p>";
+  EXPECT_FALSE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed));
+  EXPECT_EQ(error, "HTTP 500");
+  EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), -1);
+  // An address the service has never seen is an empty list, not a failure.
+  status = 404;
+  EXPECT_TRUE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed));
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), 0);
+}
+
+// A hostile unconfirmed history cannot make the reader fetch without end.
+TEST_F(BalanceSourceTest, mempool_filter_asks_a_bounded_number_of_transactions) {
+  std::string history = R"({"result":[)";
+  for (int i = 0; i < 5000; ++i) {
+    char txid[65];
+    std::snprintf(txid, sizeof txid, "%064x", i);
+    history += std::string(i ? "," : "") + R"({"tx_hash":")" + txid + R"("})";
+  }
+  history += "]}";
+  LocalHttpServer server([&](const Request& r) -> Response {
+    if (r.target == kWocAddress + "/unspent/all") return {200, "[" + item(kTxA, 0, 100) + "]"};
+    if (r.target == kWocAddress + "/unconfirmed/history") return {200, history};
+    return {200, "{\"vin\":17}"};
+  });
+  point_at(server);
+  std::vector<wallet::UtxoRef> list;
+  std::string error;
+  bool confirmed = false;
+  ASSERT_TRUE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed));
+  EXPECT_EQ(list.size(), 1u);
+  EXPECT_LE(server.requests_to("/woc/v1/bsv/main/tx/").size(), 50u);
+}
+
+// GorillaPool: a list of only 1-satoshi outputs offers nothing to spend.
+TEST_F(BalanceSourceTest, ordinals_list_of_single_satoshis_yields_nothing) {
+  LocalHttpServer server([&](const Request& r) -> Response {
+    if (r.target == std::string("/gp/txos/address/") + kAddress + "/unspent")
+      return {200, R"([{"txid":")" + kTxA + R"(","vout":0,"satoshis":1,"origin":null}])"};
+    return {404, ""};
+  });
+  point_at(server);
+  std::vector<wallet::UtxoRef> list;
+  EXPECT_FALSE(wallet::fetch_spendable_outputs(kAddress, list));
+  EXPECT_TRUE(list.empty());
 }
 
 }  // namespace
