@@ -1,0 +1,338 @@
+// The wallet registry, its cross-process lock, bindings and the legacy migration. The registry is
+// shared with the wallet application, so lost updates and torn files here lose wallets.
+#include "korb/registry.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <set>
+#include <thread>
+
+#include "korb/atomic_file.h"
+#include "korb_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using korb_test::KorbTest;
+using korb_test::read_text;
+using korb_test::write_text;
+using Json = nlohmann::json;
+
+TEST(instance_key, keeps_letters_and_digits_lower_cased_and_the_last_96_characters) {
+  EXPECT_EQ(korb::instance_key("C:\\Games\\O-Stakka"), "c__games_o_stakka");
+  EXPECT_EQ(korb::instance_key(""), "default");
+  // Every byte of a multi-byte character becomes its own "_".
+  EXPECT_EQ(korb::instance_key("/home/j\xc3\xb6rg"), "_home_j__rg");
+
+  std::string long_instance = "/" + std::string(100, 'A') + "/" + std::string(48, 'b');
+  ASSERT_EQ(long_instance.size(), 150u);
+  std::string key = korb::instance_key(long_instance);
+  EXPECT_EQ(key.size(), 96u);
+  EXPECT_EQ(key, std::string(47, 'a') + "_" + std::string(48, 'b'));
+}
+
+TEST(wallet_id, ids_are_w_and_milliseconds_and_never_repeat) {
+  std::set<std::string> seen;
+  std::string previous;
+  for (int i = 0; i < 2000; ++i) {
+    std::string id = korb::new_wallet_id();
+    ASSERT_EQ(id[0], 'w');
+    ASSERT_GE(id.size(), 14u);
+    ASSERT_EQ(id.find_first_not_of("0123456789", 1), std::string::npos) << id;
+    ASSERT_TRUE(seen.insert(id).second) << "duplicate " << id;
+    if (!previous.empty()) {
+      ASSERT_GT(std::stoll(id.substr(1)), std::stoll(previous.substr(1)));
+    }
+    previous = id;
+  }
+}
+
+TEST(wallet_id, ids_that_would_leave_the_wallets_folder_are_unsafe) {
+  for (const char* bad : {"", ".", "..", "../w1", "a/b", "a\\b", "/etc"}) {
+    EXPECT_FALSE(korb::is_safe_wallet_id(bad)) << bad;
+  }
+  EXPECT_FALSE(korb::is_safe_wallet_id(std::string("w1\0x", 4)));
+  EXPECT_TRUE(korb::is_safe_wallet_id("w1733490000000"));
+  EXPECT_TRUE(korb::is_safe_wallet_id("..w"));
+}
+
+using registry = KorbTest;
+
+TEST_F(registry, unreadable_or_mistyped_registries_read_as_empty) {
+  const std::string path = data_dir() + "/wallets.json";
+  for (const std::string& text :
+       {std::string(), std::string("[]"), std::string("{\"wallets\": 5}"), std::string("{\"wal"),
+        std::string("null"), std::string(100000, '['), std::string("\"text\"")}) {
+    write_text(path, text);
+    korb::RegistryLock lock;
+    EXPECT_EQ(korb::load_registry(), Json::parse(R"({"wallets": []})")) << text.substr(0, 40);
+  }
+  // Too large to be ours: refused, not read into memory.
+  std::string big =
+      "{\"wallets\": [], \"pad\": \"" + std::string(korb::max_data_file_bytes, 'x') + "\"}";
+  write_text(path, big);
+  korb::RegistryLock lock;
+  EXPECT_EQ(korb::load_registry()["wallets"], Json::array());
+  EXPECT_FALSE(korb::load_registry().contains("pad"));
+}
+
+TEST_F(registry, save_keeps_unknown_members_sorted_with_two_space_indent_and_final_newline) {
+  write_registry(Json::parse(R"({"zeta": {"b": 1, "a": 2}, "wallets": [{"id": "w1", "x": 1}]})"));
+  {
+    korb::RegistryLock lock;
+    Json reg = korb::load_registry();
+    reg["active"] = "w1";
+    ASSERT_TRUE(korb::save_registry(reg));
+  }
+  std::string text = read_text(data_dir() + "/wallets.json");
+  EXPECT_EQ(text,
+            "{\n  \"active\": \"w1\",\n  \"wallets\": [\n    {\n      \"id\": \"w1\",\n      "
+            "\"x\": 1\n    }\n  ],\n  \"zeta\": {\n    \"a\": 2,\n    \"b\": 1\n  }\n}\n");
+  EXPECT_FALSE(korb::path_exists(data_dir() + "/wallets.json.tmp"));
+}
+
+TEST_F(registry, a_failed_save_leaves_the_previous_registry_in_place) {
+  write_registry(Json::parse(R"({"wallets": [{"id": "w1", "name": "Old"}]})"));
+  // A folder where the temporary file should go makes the write fail.
+  fs::create_directories(data_dir() + "/wallets.json.tmp");
+  korb::RegistryLock lock;
+  Json reg = korb::load_registry();
+  reg["wallets"][0]["name"] = "New";
+  EXPECT_FALSE(korb::save_registry(reg));
+  EXPECT_EQ(korb::load_registry()["wallets"][0]["name"], "Old");
+}
+
+TEST_F(registry, one_wallet_and_no_bind_file_binds_automatically) {
+  write_registry(Json::parse(R"({"wallets": [{"id": "w17", "name": "Main"}]})"));
+  korb::attach_app("C:\\Games\\O-Stakka", "O-Stakka");
+  EXPECT_EQ(korb::bound_wallet_id(), "w17");
+  EXPECT_EQ(korb::read_bound_wallet_id(), "w17");
+  const std::string bind = data_dir() + "/binds/c__games_o_stakka.json";
+  EXPECT_EQ(korb::bind_file_path(), bind);
+  EXPECT_EQ(read_text(bind),
+            "{\n  \"app\": \"O-Stakka\",\n  \"instance\": \"C:\\\\Games\\\\O-Stakka\",\n  "
+            "\"wallet_id\": \"w17\"\n}");
+  EXPECT_EQ(korb::wallet_file_path(), wallet_path("w17"));
+}
+
+TEST_F(registry, two_wallets_or_an_unsafe_single_id_bind_nothing) {
+  write_registry(Json::parse(R"({"wallets": [{"id": "w1"}, {"id": "w2"}]})"));
+  korb::attach_app("/games/ostakka", "O-Stakka");
+  EXPECT_EQ(korb::bound_wallet_id(), "");
+  EXPECT_FALSE(korb::path_exists(korb::bind_file_path()));
+  EXPECT_EQ(korb::wallet_file_path(), data_dir() + "/orbweave_korb.json");
+
+  write_registry(Json::parse(R"({"wallets": [{"id": "../../outside"}]})"));
+  korb::attach_app("/games/ostakka", "O-Stakka");
+  EXPECT_EQ(korb::bound_wallet_id(), "");
+  EXPECT_FALSE(korb::path_exists(korb::bind_file_path()));
+}
+
+TEST_F(registry, the_bind_file_wins_and_unsafe_ids_in_it_read_as_no_binding) {
+  write_registry(Json::parse(R"({"wallets": [{"id": "w1"}]})"));
+  korb::attach_app("/games/ostakka", "");
+  EXPECT_EQ(korb::attached_app_name(), "App");
+  const std::string bind = korb::bind_file_path();
+
+  write_text(bind, R"({"wallet_id": "w9"})");
+  korb::attach_app("/games/ostakka", "O-Stakka");
+  EXPECT_EQ(korb::bound_wallet_id(), "w9");
+
+  for (const char* bad : {R"({"wallet_id": "../w1"})", R"({"wallet_id": ".."})",
+                          R"({"wallet_id": "a/b"})", R"({"wallet_id": 5})", "[", ""}) {
+    write_text(bind, bad);
+    EXPECT_EQ(korb::read_bound_wallet_id(), "") << bad;
+  }
+  // bind_wallet refuses the same ids and keeps the binding it has.
+  korb::bind_wallet("w2");
+  korb::bind_wallet("../w3");
+  korb::bind_wallet("");
+  EXPECT_EQ(korb::bound_wallet_id(), "w2");
+  EXPECT_EQ(korb::read_bound_wallet_id(), "w2");
+  EXPECT_EQ(korb::wallet_file_path(), wallet_path("w2"));
+
+  korb::unbind_wallet();
+  EXPECT_EQ(korb::bound_wallet_id(), "");
+  EXPECT_FALSE(korb::path_exists(bind));
+}
+
+TEST_F(registry, a_legacy_wallet_moves_into_an_empty_registry_as_wallet_1) {
+  const std::string legacy = data_dir() + "/orbweave_korb.json";
+  const std::string content = R"({"priv": "00", "address": "1legacy"})";
+  write_text(legacy, content);
+  korb::attach_app("/games/ostakka", "O-Stakka");
+
+  EXPECT_FALSE(korb::path_exists(legacy));
+  korb::RegistryLock lock;
+  Json reg = korb::load_registry();
+  ASSERT_EQ(reg["wallets"].size(), 1u);
+  std::string id = reg["wallets"][0]["id"];
+  EXPECT_EQ(reg["wallets"][0]["name"], "Wallet 1");
+  EXPECT_EQ(reg["active"], id);
+  EXPECT_EQ(read_text(wallet_path(id)), content);
+  // With exactly one wallet the game is bound to it at the same start.
+  EXPECT_EQ(korb::bound_wallet_id(), id);
+  EXPECT_EQ(korb::wallet_display_name(id), "Wallet 1");
+}
+
+TEST_F(registry, a_legacy_wallet_stays_when_the_registry_has_wallets) {
+  const std::string legacy = data_dir() + "/orbweave_korb.json";
+  write_text(legacy, "{}");
+  write_registry(Json::parse(R"({"wallets": [{"id": "w1"}, {"id": "w2"}]})"));
+  korb::attach_app("/games/ostakka", "O-Stakka");
+  EXPECT_TRUE(korb::path_exists(legacy));
+  korb::RegistryLock lock;
+  EXPECT_EQ(korb::load_registry()["wallets"].size(), 2u);
+}
+
+TEST_F(registry, listing_skips_what_is_not_a_usable_wallet_and_names_fall_back_to_ids) {
+  write_registry(Json::parse(R"({"wallets": [5, {"id": ""}, {"id": "w1", "name": "Main"},
+      {"id": "w2"}, {"name": "no id"}, {"id": "../x", "name": "Escape"}, {"id": "w3", "name": 7}]})"));
+  auto wallets = korb::list_wallets();
+  ASSERT_EQ(wallets.size(), 3u);
+  EXPECT_EQ(wallets[0].id, "w1");
+  EXPECT_EQ(wallets[0].name, "Main");
+  EXPECT_EQ(wallets[1].name, "w2");
+  EXPECT_EQ(wallets[2].name, "w3");
+  EXPECT_EQ(korb::wallet_display_name("w1"), "Main");
+  EXPECT_EQ(korb::wallet_display_name("w404"), "w404");
+}
+
+TEST_F(registry, set_wallet_name_writes_the_session_handle_to_every_matching_entry) {
+  write_registry(Json::parse(R"({"wallets": [{"id": "w1", "name": "A"}, {"id": "w2"},
+      {"id": "w1", "name": "dup"}], "extra": true})"));
+  korb::set_wallet_name("w1");  // no handle yet: nothing happens
+  EXPECT_EQ(korb::list_wallets()[0].name, "A");
+  {
+    std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
+    wallet::session().paymail_handle = "alice";
+  }
+  korb::set_wallet_name("w1");
+  auto wallets = korb::list_wallets();
+  EXPECT_EQ(wallets[0].name, "alice");
+  EXPECT_EQ(wallets[1].name, "w2");
+  EXPECT_EQ(wallets[2].name, "alice");
+  korb::RegistryLock lock;
+  EXPECT_TRUE(korb::load_registry()["extra"].get<bool>());
+}
+
+// Adds one wallet per call under the lock, the way both programs change the registry.
+void add_wallet(const std::string& id) {
+  korb::RegistryLock lock;
+  Json reg = korb::load_registry();
+  reg["wallets"].push_back({{"id", id}, {"name", id}});
+  ASSERT_TRUE(korb::save_registry(reg));
+}
+
+TEST_F(registry, threads_adding_and_renaming_under_the_lock_lose_no_update) {
+  write_registry(Json::parse(R"({"wallets": [{"id": "shared", "name": "start"}]})"));
+  constexpr int threads = 4;
+  constexpr int per_thread = 20;
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([t] {
+      for (int i = 0; i < per_thread; ++i) {
+        add_wallet("t" + std::to_string(t) + "-" + std::to_string(i));
+        ASSERT_TRUE(korb::rename_wallet("shared", "t" + std::to_string(t)));
+      }
+    });
+  }
+  for (auto& w : workers) w.join();
+  auto wallets = korb::list_wallets();
+  EXPECT_EQ(wallets.size(), 1u + threads * per_thread);
+  std::set<std::string> ids;
+  for (auto& w : wallets) ids.insert(w.id);
+  EXPECT_EQ(ids.size(), wallets.size());
+}
+
+TEST_F(registry, processes_adding_wallets_at_once_lose_no_update) {
+  // Forked children are separate processes: only the byte lock on wallets.lock keeps them from
+  // overwriting each other's additions.
+  write_registry(Json::parse(R"({"wallets": []})"));
+  constexpr int children = 3;
+  constexpr int per_child = 30;
+  std::vector<pid_t> pids;
+  for (int c = 0; c < children; ++c) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int i = 0; i < per_child; ++i) {
+        korb::RegistryLock lock;
+        Json reg = korb::load_registry();
+        reg["wallets"].push_back({{"id", "p" + std::to_string(c) + "-" + std::to_string(i)}});
+        if (!korb::save_registry(reg)) _exit(2);
+      }
+      _exit(0);
+    }
+    pids.push_back(pid);
+  }
+  for (int i = 0; i < per_child; ++i) add_wallet("parent-" + std::to_string(i));
+  for (pid_t pid : pids) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(korb::list_wallets().size(), static_cast<std::size_t>((children + 1) * per_child));
+}
+
+TEST_F(registry, the_lock_holds_byte_0_of_wallets_lock_against_other_processes) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    korb::RegistryLock outer;
+    korb::RegistryLock nested;  // re-entering must not deadlock or drop the lock
+    char c = 'x';
+    if (write(ready[1], &c, 1) != 1) _exit(3);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  int fd = open((data_dir() + "/wallets.lock").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = 0;
+  fl.l_len = 1;
+  EXPECT_EQ(fcntl(fd, F_GETLK, &fl), 0);
+  EXPECT_EQ(fl.l_type, F_WRLCK);
+  EXPECT_EQ(fl.l_pid, pid);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  close(fd);
+  close(ready[0]);
+  close(ready[1]);
+}
+
+TEST_F(registry, fuzzed_registry_and_bind_files_never_crash_the_readers) {
+  const std::uint32_t seed = korb_test::fuzz_seed();
+  SCOPED_TRACE("OSTAKKA_FUZZ_SEED=" + std::to_string(seed));
+  std::mt19937 rng(seed);
+  const std::string registry_doc =
+      R"({"active": "w1", "wallets": [{"id": "w1", "name": "Main"}, {"id": "w2", "name": ""}]})";
+  const std::string bind_doc = R"({"app": "O-Stakka", "instance": "/g", "wallet_id": "w1"})";
+  korb::attach_app("/g", "O-Stakka");
+  for (int i = 0; i < 250; ++i) {
+    write_text(data_dir() + "/wallets.json", korb_test::mutate(registry_doc, rng));
+    write_text(korb::bind_file_path(), korb_test::mutate(bind_doc, rng));
+    {
+      korb::RegistryLock lock;
+      Json reg = korb::load_registry();
+      ASSERT_TRUE(reg.is_object());
+      ASSERT_TRUE(reg["wallets"].is_array());
+    }
+    for (const auto& w : korb::list_wallets()) ASSERT_TRUE(korb::is_safe_wallet_id(w.id));
+    std::string bound = korb::read_bound_wallet_id();
+    ASSERT_TRUE(bound.empty() || korb::is_safe_wallet_id(bound));
+    korb::attach_app("/g", "O-Stakka");
+    ASSERT_TRUE(korb::bound_wallet_id().empty() ||
+                korb::is_safe_wallet_id(korb::bound_wallet_id()));
+  }
+}
+
+}  // namespace
