@@ -5,94 +5,85 @@
 namespace engine {
 namespace {
 
-struct Group {
-  uint32_t value = 0;   // the start cell's cell-plane value
-  uint32_t serial = 0;  // the piece serial every cell shares
-  int16_t first = 0;    // index of its first cell in FloatingGroups::cells
-  int16_t count = 0;
-};
+// One 10-bit mask per row; bit x is column x.
+using RowMasks = std::array<uint16_t, kWellRows>;
 
-// Every floating group of the well; at most 200 cells in all, so fixed arrays suffice.
-struct FloatingGroups {
-  std::array<Group, kWellCells> groups;
-  std::array<int16_t, kWellCells> cells;  // cell indices, grouped
-  int group_count = 0;
-  int cell_count = 0;
-};
-
-// Finds the floating groups, bottom row first and left to right within a row. With stop_at_first
-// the search ends at the first floating group found (settle only needs to know whether any is).
-void find_floating(const GameState& game, FloatingGroups& out, bool stop_at_first) {
-  std::array<int16_t, kWellCells> group_of;
-  group_of.fill(-1);
-  std::array<int16_t, kWellCells> members;
-  std::array<int16_t, kWellCells> stack;
-  int16_t next_group = 0;
-  out.group_count = 0;
-  out.cell_count = 0;
-
-  for (int y = kWellRows - 1; y >= 0; --y) {
-    for (int x = 0; x < kWellColumns; ++x) {
-      const int start = y * kWellColumns + x;
-      const uint32_t serial = game.piece_id_plane[static_cast<size_t>(start)];
-      if (game.cell_plane[static_cast<size_t>(start)] == 0 || serial == 0 ||
-          group_of[static_cast<size_t>(start)] >= 0) {
-        continue;
+// A group is a four-way connected set of cells sharing one piece serial; it is supported when one
+// of its cells sits in the bottom row or on an occupied cell of another group. Vertically adjacent
+// cells of one serial always belong to the same group, so "another group" below is simply
+// "another serial", and support can be seen per cell and then spread through each group.
+// Fills `supported` with every cell of a supported group and answers whether any group floats.
+// Cells without a serial never belong to a group and never float.
+bool mark_supported(const GameState& game, RowMasks& supported, RowMasks& grouped) {
+  const auto& cells = game.cell_plane;
+  const auto& ids = game.piece_id_plane;
+  RowMasks occupied{};
+  RowMasks same_below{};  // bit x: this cell and the one below share a serial
+  RowMasks same_right{};  // bit x: this cell and the one to its right share a serial
+  supported.fill(0);
+  grouped.fill(0);
+  // Skip the empty rows at the top; on a typical board that is most of the well.
+  int first = 0;
+  for (; first < kWellRows; ++first) {
+    uint32_t any = 0;
+    for (int x = 0; x < kWellColumns; ++x)
+      any |= cells[static_cast<size_t>(first * kWellColumns + x)];
+    if (any != 0) break;
+  }
+  if (first == kWellRows) return false;
+  for (int y = first; y < kWellRows; ++y) {
+    const size_t row = static_cast<size_t>(y * kWellColumns);
+    unsigned occ = 0, grp = 0, below = 0, right = 0;
+    for (size_t x = 0; x < kWellColumns; ++x) {
+      const uint32_t id = ids[row + x];
+      occ |= static_cast<unsigned>(cells[row + x] != 0) << x;
+      grp |= static_cast<unsigned>(cells[row + x] != 0 && id != 0) << x;
+      if (y + 1 < kWellRows)
+        below |= static_cast<unsigned>(id != 0 && id == ids[row + kWellColumns + x]) << x;
+      if (x + 1 < kWellColumns)
+        right |= static_cast<unsigned>(id != 0 && id == ids[row + x + 1]) << x;
+    }
+    occupied[static_cast<size_t>(y)] = static_cast<uint16_t>(occ);
+    grouped[static_cast<size_t>(y)] = static_cast<uint16_t>(grp);
+    same_below[static_cast<size_t>(y)] = static_cast<uint16_t>(below);
+    same_right[static_cast<size_t>(y)] = static_cast<uint16_t>(right);
+  }
+  const size_t bottom = kWellRows - 1;
+  supported[bottom] = grouped[bottom];
+  for (size_t y = static_cast<size_t>(first); y < bottom; ++y) {
+    supported[y] = static_cast<uint16_t>(grouped[y] & occupied[y + 1] & ~same_below[y]);
+  }
+  // Spread support through each group: up, down and sideways along shared serials, until stable.
+  // Pieces are at most four cells across, so this settles in a few passes.
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (size_t y = static_cast<size_t>(first); y <= bottom; ++y) {
+      unsigned s = supported[y];
+      if (y < bottom) s |= supported[y + 1] & same_below[y];
+      if (y > static_cast<size_t>(first)) s |= supported[y - 1] & same_below[y - 1];
+      for (unsigned grown = s;; s = grown) {
+        grown = s | ((s & same_right[y]) << 1) | ((s >> 1) & same_right[y]);
+        if (grown == s) break;
       }
-      const int16_t id = next_group++;
-      int member_count = 0;
-      int top = 0;
-      stack[static_cast<size_t>(top++)] = static_cast<int16_t>(start);
-      group_of[static_cast<size_t>(start)] = id;
-      while (top > 0) {
-        const int cell = stack[static_cast<size_t>(--top)];
-        members[static_cast<size_t>(member_count++)] = static_cast<int16_t>(cell);
-        const int cx = cell % kWellColumns;
-        const int cy = cell / kWellColumns;
-        // Neighbours below, above, right, left.
-        const int neighbours[4] = {cy + 1 < kWellRows ? cell + kWellColumns : -1,
-                                   cy > 0 ? cell - kWellColumns : -1,
-                                   cx + 1 < kWellColumns ? cell + 1 : -1, cx > 0 ? cell - 1 : -1};
-        for (const int n : neighbours) {
-          if (n < 0 || group_of[static_cast<size_t>(n)] >= 0 ||
-              game.piece_id_plane[static_cast<size_t>(n)] != serial) {
-            continue;
-          }
-          group_of[static_cast<size_t>(n)] = id;
-          stack[static_cast<size_t>(top++)] = static_cast<int16_t>(n);
-        }
+      if (s != supported[y]) {
+        supported[y] = static_cast<uint16_t>(s);
+        changed = true;
       }
-      bool supported = false;
-      for (int i = 0; i < member_count && !supported; ++i) {
-        const int cell = members[static_cast<size_t>(i)];
-        if (cell / kWellColumns == kWellRows - 1) {
-          supported = true;
-        } else {
-          const size_t below = static_cast<size_t>(cell + kWellColumns);
-          supported = game.cell_plane[below] != 0 && group_of[below] != id;
-        }
-      }
-      if (supported) continue;
-      Group& group = out.groups[static_cast<size_t>(out.group_count++)];
-      group.value = game.cell_plane[static_cast<size_t>(start)];
-      group.serial = serial;
-      group.first = static_cast<int16_t>(out.cell_count);
-      group.count = static_cast<int16_t>(member_count);
-      for (int i = 0; i < member_count; ++i) {
-        out.cells[static_cast<size_t>(out.cell_count++)] = members[static_cast<size_t>(i)];
-      }
-      if (stop_at_first) return;
     }
   }
+  for (size_t y = static_cast<size_t>(first); y <= bottom; ++y) {
+    if (grouped[y] & ~supported[y]) return true;
+  }
+  return false;
 }
 
 }  // namespace
 
 void settle(GameState& game, uint64_t now) {
   game.fast_drop = 0;
-  FloatingGroups floating;
-  find_floating(game, floating, true);
-  if (floating.group_count > 0) {
+  RowMasks supported;
+  RowMasks grouped;
+  if (mark_supported(game, supported, grouped)) {
     game.cascading = 1;
     game.cascade_deadline = now;
     if (game.hooks.on_drop) game.hooks.on_drop();
@@ -102,23 +93,22 @@ void settle(GameState& game, uint64_t now) {
 }
 
 bool cascade_step(GameState& game) {
-  FloatingGroups floating;
-  find_floating(game, floating, false);
-  if (floating.group_count == 0) return false;
-  // Empty every floating cell first, then write them one row lower: all groups move at once, so
-  // a group never lands on a cell another group is just leaving.
-  for (int i = 0; i < floating.cell_count; ++i) {
-    const size_t cell = static_cast<size_t>(floating.cells[static_cast<size_t>(i)]);
-    game.cell_plane[cell] = 0;
-    game.piece_id_plane[cell] = 0;
-  }
-  for (int g = 0; g < floating.group_count; ++g) {
-    const Group& group = floating.groups[static_cast<size_t>(g)];
-    for (int i = group.first; i < group.first + group.count; ++i) {
-      const size_t below =
-          static_cast<size_t>(floating.cells[static_cast<size_t>(i)] + kWellColumns);
-      game.cell_plane[below] = group.value;
-      game.piece_id_plane[below] = group.serial;
+  RowMasks supported;
+  RowMasks grouped;
+  if (!mark_supported(game, supported, grouped)) return false;
+  // All floating groups move one row at once. Working from the bottom up, each floating cell's
+  // destination is empty or was just vacated by a floating cell of its own group; the bottom row
+  // is always supported, so nothing moves out of the well.
+  for (int y = kWellRows - 2; y >= 0; --y) {
+    const unsigned floating = grouped[static_cast<size_t>(y)] & ~supported[static_cast<size_t>(y)];
+    if (floating == 0) continue;
+    for (int x = 0; x < kWellColumns; ++x) {
+      if (!(floating >> x & 1u)) continue;
+      const size_t i = static_cast<size_t>(y * kWellColumns + x);
+      game.cell_plane[i + kWellColumns] = game.cell_plane[i];
+      game.piece_id_plane[i + kWellColumns] = game.piece_id_plane[i];
+      game.cell_plane[i] = 0;
+      game.piece_id_plane[i] = 0;
     }
   }
   return true;

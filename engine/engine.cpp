@@ -23,8 +23,14 @@ uint32_t uniform_below(std::mt19937& generator, uint32_t n) {
   }
 }
 
-void set_height(GameState& game) {
-  game.height = static_cast<int32_t>(game.score / 1000);
+// Clears multiply by the height, which follows the score, so a long run's score grows
+// geometrically; it stops at the largest 64-bit value instead of wrapping negative, and the
+// height stops at the largest 32-bit value.
+void add_score(GameState& game, int64_t points) {
+  constexpr int64_t kMaxScore = std::numeric_limits<int64_t>::max();
+  game.score = points > kMaxScore - game.score ? kMaxScore : game.score + points;
+  game.height = static_cast<int32_t>(
+      std::min<int64_t>(game.score / 1000, std::numeric_limits<int32_t>::max()));
 }
 
 void complete_clear(GameState& game, uint64_t now) {
@@ -41,8 +47,8 @@ void complete_clear(GameState& game, uint64_t now) {
   game.clear_count_copy = 0;
   game.clearing = 0;
   game.lines += count;
-  game.score += LineScores[static_cast<size_t>(std::min(count, 4))] * (game.height + 1);
-  set_height(game);
+  add_score(game, LineScores[static_cast<size_t>(std::min(count, 4))] *
+                      (static_cast<int64_t>(game.height) + 1));
   settle(game, now);
 }
 
@@ -208,8 +214,7 @@ void engine_step(GameState& game, uint64_t now) {
     if (now >= game.fast_drop_deadline) {
       if (piece_fits(game, game.piece_type, game.rotation, game.piece_x, game.piece_y + 1)) {
         ++game.piece_y;
-        game.score += 2;
-        set_height(game);
+        add_score(game, 2);
         game.fast_drop_deadline = now + kFastStepMs;
       } else {
         lock_piece(game, now);
@@ -220,8 +225,7 @@ void engine_step(GameState& game, uint64_t now) {
   if (now >= game.gravity_deadline) {
     if (piece_fits(game, game.piece_type, game.rotation, game.piece_x, game.piece_y + 1)) {
       ++game.piece_y;
-      game.score += 1;
-      set_height(game);
+      add_score(game, 1);
     } else {
       lock_piece(game, now);
     }
@@ -241,8 +245,7 @@ void apply_to_game(GameState& game, uint8_t action, uint64_t now) {
     case SoftDrop:
       if (piece_fits(game, game.piece_type, game.rotation, game.piece_x, game.piece_y + 1)) {
         ++game.piece_y;
-        game.score += 1;
-        set_height(game);
+        add_score(game, 1);
       } else {
         lock_piece(game, now);
       }

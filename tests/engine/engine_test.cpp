@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "engine/board_fixture.h"
 
@@ -206,6 +207,29 @@ TEST(scoring, four_rows_then_the_fifth_with_the_new_height) {
   EXPECT_EQ(game.score, 1200 + 40 * 2);
   EXPECT_EQ(game.lines, 5);
   EXPECT_FALSE(game.clearing);
+}
+
+// Clears multiply by the height, so a long run's score grows geometrically; it must stop at the
+// top of its range rather than wrap negative (and the height with it).
+TEST(scoring, saturates_instead_of_wrapping) {
+  GameState game;
+  new_game(game, seed_from_txid(kZeroTxid));
+  set_board(game, {"BBBBBBBBBB"});
+  game.score = std::numeric_limits<int64_t>::max() - 5000;
+  game.height = static_cast<int32_t>(std::numeric_limits<int32_t>::max());
+  check_lines(game, 0);
+  step_through(game, 0, 288);
+  EXPECT_EQ(game.score, std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(game.height, std::numeric_limits<int32_t>::max());
+  apply_to_game(game, SoftDrop, 288);
+  EXPECT_EQ(game.score, std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(gravity_interval(game.score), 92u);
+
+  GameState tall;
+  new_game(tall, seed_from_txid(kZeroTxid));
+  tall.score = 3000000000000 - 1;  // its height no longer fits 32 bits
+  apply_to_game(tall, SoftDrop, 0);
+  EXPECT_EQ(tall.height, std::numeric_limits<int32_t>::max());
 }
 
 // The run has one life: a blocked spawn ends it, clears the phase flags and keeps the blocked
