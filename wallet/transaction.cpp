@@ -21,6 +21,7 @@ constexpr uint32_t kSequenceFinal = 0xFFFFFFFFu;
 constexpr uint32_t kSighashAllForkid = 0x41;
 constexpr uint32_t kSighashNone = 2;
 constexpr uint32_t kSighashSingle = 3;
+constexpr uint32_t kSighashOriginalDigest = 0x20;
 constexpr uint32_t kSighashAnyoneCanPay = 0x80;
 constexpr unsigned char kEstimatedScriptByte = 0x6b;
 constexpr int64_t kChangeOutputBytes = 34;
@@ -193,6 +194,14 @@ void cleanse_string(std::string& text) {
   text.clear();
 }
 
+// The session is there when it is loaded, or when the Korb bridge can load it now.
+bool ensure_session_loaded() {
+  if (session_loaded()) return true;
+  const auto& hooks = bridge_hooks();
+  if (hooks.is_connected) (void)hooks.is_connected();
+  return session_loaded();
+}
+
 bool tx_known(const std::string& txid) {
   return is_txid_hex(txid) && is_tx_known(txid);
 }
@@ -341,6 +350,9 @@ std::string transaction_txid(const Bytes& serialized) {
 bool signature_hash_forkid(const Transaction& tx, std::size_t input_index, const Bytes& script_code,
                            int64_t amount, uint32_t sighash_type, Digest32& digest) {
   if (input_index >= tx.inputs.size()) return false;
+  // The node signs types with this bit by its original algorithm, not by this digest; we never
+  // make such signatures, so refuse rather than hand out a digest nobody checks against.
+  if ((sighash_type & kSighashOriginalDigest) != 0) return false;
   const uint32_t base_type = sighash_type & 0x1f;
   const bool anyone_can_pay = (sighash_type & kSighashAnyoneCanPay) != 0;
   Digest32 hash_prevouts{};
@@ -524,7 +536,7 @@ void record_sent_transaction(const std::vector<SpendCandidate>& inputs,
 
 std::string send_outputs(const std::vector<TxOutput>& outputs) {
   std::lock_guard<std::recursive_mutex> lock(session_mutex());
-  if (!session_loaded()) return "error: no Orbweave Korb wallet. Use korb create first.";
+  if (!ensure_session_loaded()) return "error: no Orbweave Korb wallet. Use korb create first.";
   if (!session().hd) return "error: need an HD Korb wallet.";
   Hash160 change_hash{};
   if (!address_to_hash160(session().payment_address, change_hash)) {

@@ -60,7 +60,8 @@ std::string transaction_txid(const Bytes& serialized);
 
 // BIP143 signature hash with the fork-id flag for input `input_index` of `tx`, honouring the
 // NONE, SINGLE and ANYONECANPAY bits of `sighash_type`; the type is written as its full 32 bits.
-// False when the index is out of range.
+// False when the index is out of range, or when the type carries 0x20 (the node then signs by its
+// original pre-fork algorithm, which this wallet never uses).
 [[nodiscard]] bool signature_hash_forkid(const Transaction& tx, std::size_t input_index,
                                          const Bytes& script_code, int64_t amount,
                                          uint32_t sighash_type, Digest32& digest);

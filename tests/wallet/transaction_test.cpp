@@ -1,0 +1,550 @@
+// Transactions: the signature hash against the node's published vectors, serialization round
+// trips and the txid, the raw-transaction reader on hostile bytes, input selection with fee and
+// change, the push rule of data outputs, signatures that verify, and send_outputs against a local
+// stand-in for the services (retries that never reuse a refused input, change spent before any
+// service lists it, the balance line).
+#include "wallet/transaction.h"
+
+#include <gtest/gtest.h>
+#include <openssl/ecdsa.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+
+#include "wallet/encoding.h"
+#include "wallet/http_test_seam.h"
+#include "wallet/keys.h"
+#include "wallet/local_http_server.h"
+#include "wallet/ow_korb_wallet.h"
+#include "wallet/random_seed.h"
+#include "wallet/signatures.h"
+
+namespace {
+
+using nlohmann::json;
+using test_server::LocalHttpServer;
+using test_server::Request;
+using test_server::Response;
+using wallet::Bytes;
+using wallet::SpendCandidate;
+using wallet::TxOutput;
+
+Bytes hex(const std::string& text) {
+  return wallet::hex_decode(text);
+}
+
+std::string txid_of(char digit) {
+  return std::string(64, digit);
+}
+
+SpendCandidate candidate(const std::string& txid, uint32_t vout, int64_t value) {
+  SpendCandidate c;
+  c.txid = txid;
+  c.vout = vout;
+  c.value = value;
+  return c;
+}
+
+wallet::Hash160 some_hash(unsigned char fill) {
+  wallet::Hash160 hash{};
+  hash.fill(fill);
+  return hash;
+}
+
+// ---- Signature hash -------------------------------------------------------------------------
+
+// The node's own vectors: every row with the fork-id bit must give the node's digest, or every
+// signature we make is refused by the network. Rows that also carry 0x20 are signed by the node's
+// original algorithm (their expected hash equals the one without fork id); the digest refuses them.
+TEST(signature_hash, matches_the_node_vectors_for_every_forkid_row) {
+  std::ifstream file(std::string(OSTAKKA_TEST_DATA) + "/sighash.json");
+  ASSERT_TRUE(file) << "tests/data/sighash.json";
+  const json rows = json::parse(file, nullptr, false);
+  ASSERT_TRUE(rows.is_array());
+  int checked = 0;
+  int original = 0;
+  for (const json& row : rows) {
+    if (row.size() != 6) continue;  // comment rows
+    const auto type = static_cast<uint32_t>(row[3].get<int64_t>());
+    if ((type & 0x40) == 0) continue;
+    const Bytes raw = hex(row[0].get<std::string>());
+    wallet::Transaction tx;
+    ASSERT_TRUE(wallet::parse_transaction(raw, tx)) << row[0];
+    EXPECT_EQ(wallet::serialize_transaction(tx), raw) << "round trip of " << row[0];
+    wallet::Digest32 digest{};
+    if ((type & 0x20) != 0) {
+      EXPECT_EQ(row[4], row[5]);
+      EXPECT_FALSE(wallet::signature_hash_forkid(tx, row[2].get<std::size_t>(),
+                                                 hex(row[1].get<std::string>()), 0, type, digest));
+      ++original;
+      continue;
+    }
+    ASSERT_TRUE(wallet::signature_hash_forkid(tx, row[2].get<std::size_t>(),
+                                              hex(row[1].get<std::string>()), 0, type, digest));
+    std::reverse(digest.begin(), digest.end());
+    EXPECT_EQ(wallet::hex_encode(digest.data(), digest.size()), row[4].get<std::string>())
+        << "row " << checked << " type " << type;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 254);
+  EXPECT_EQ(original, 260);
+  wallet::Transaction empty;
+  wallet::Digest32 digest{};
+  EXPECT_FALSE(wallet::signature_hash_forkid(empty, 0, {}, 0, 0x41, digest));
+}
+
+// ---- Serialization and the reader ----------------------------------------------------------
+
+// The first transaction ever made: a known txid checks byte order, CompactSize and hashing.
+TEST(serialization, genesis_coinbase_txid_and_round_trip) {
+  const Bytes raw = hex(
+      "01000000010000000000000000000000000000000000000000000000000000000000000000ffffffff4d04ffff"
+      "001d0104455468652054696d65732030332f4a616e2f32303039204368616e63656c6c6f72206f6e20627269"
+      "6e6b206f66207365636f6e64206261696c6f757420666f722062616e6b73ffffffff0100f2052a0100000043"
+      "4104678afdb0fe5548271967f1a67130b7105cd6a828e03909a67962e0ea1f61deb649f6bc3f4cef38c4f355"
+      "04e51ec112de5c384df7ba0b8d578a4c702b6bf11d5fac00000000");
+  ASSERT_FALSE(raw.empty());
+  EXPECT_EQ(wallet::transaction_txid(raw),
+            "4a5e1e4baab89f3a32518a88c31bc87f618f76673e2cc77ab2127b7afdeda33b");
+  wallet::Transaction tx;
+  ASSERT_TRUE(wallet::parse_transaction(raw, tx));
+  EXPECT_EQ(tx.outputs.at(0).amount, 5000000000);
+  EXPECT_EQ(wallet::serialize_transaction(tx), raw);
+  EXPECT_EQ(wallet::transaction_txid({}), "");
+}
+
+// Our own form: version 1, final sequences, lock time 0, 41 bytes an input when estimating, and
+// the same bytes read back. A txid that does not decode makes the whole serialization empty.
+TEST(serialization, own_transactions_round_trip_and_estimate) {
+  std::vector<SpendCandidate> inputs{candidate(txid_of('a'), 3, 1000),
+                                     candidate(txid_of('b'), 0, 2000)};
+  inputs[0].unlocking_script = Bytes(107, 0x11);
+  inputs[1].unlocking_script = Bytes(300, 0x22);  // CompactSize fd 2c 01
+  const std::vector<TxOutput> outputs{{2000, wallet::p2pkh_script(some_hash(7))},
+                                      {0, wallet::data_script(std::string_view("hello"))}};
+  const Bytes raw = wallet::serialize_transaction(inputs, outputs, false);
+  wallet::Transaction tx;
+  ASSERT_TRUE(wallet::parse_transaction(raw, tx));
+  EXPECT_EQ(tx.version, 1u);
+  EXPECT_EQ(tx.lock_time, 0u);
+  ASSERT_EQ(tx.inputs.size(), 2u);
+  EXPECT_EQ(tx.inputs[0].txid, txid_of('a'));
+  EXPECT_EQ(tx.inputs[0].vout, 3u);
+  EXPECT_EQ(tx.inputs[1].script, inputs[1].unlocking_script);
+  EXPECT_EQ(tx.inputs[1].sequence, 0xFFFFFFFFu);
+  ASSERT_EQ(tx.outputs.size(), 2u);
+  EXPECT_EQ(tx.outputs[0].script, outputs[0].script);
+  EXPECT_EQ(tx.outputs[1].amount, 0);
+  EXPECT_EQ(wallet::serialize_transaction(tx), raw);
+
+  const Bytes estimate = wallet::serialize_transaction(inputs, outputs, true);
+  EXPECT_EQ(estimate.size(), 4u + 1 + 2 * 41 + 1 + 34 + (8 + 1 + 8) + 4);
+  inputs[1].txid = "zz" + txid_of('b').substr(2);
+  EXPECT_TRUE(wallet::serialize_transaction(inputs, outputs, false).empty());
+  EXPECT_TRUE(wallet::serialize_transaction(inputs, outputs, true).empty());
+}
+
+// Raw transactions come from the network: truncations, trailing bytes, absurd counts and random
+// bytes must all be refused without a crash or a huge allocation.
+TEST(serialization, reader_refuses_malformed_bytes) {
+  SCOPED_TRACE(wallet_test::seed_note());
+  std::mt19937 random(static_cast<unsigned>(wallet_test::test_seed()));
+  std::vector<SpendCandidate> inputs{candidate(txid_of('c'), 1, 5)};
+  inputs[0].unlocking_script = Bytes(70, 0x33);
+  const Bytes raw =
+      wallet::serialize_transaction(inputs, {{9, wallet::p2pkh_script(some_hash(1))}}, false);
+  wallet::Transaction tx;
+  for (std::size_t cut = 0; cut < raw.size(); ++cut) {
+    EXPECT_FALSE(wallet::parse_transaction(Bytes(raw.begin(), raw.begin() + cut), tx)) << cut;
+  }
+  Bytes longer = raw;
+  longer.push_back(0);
+  EXPECT_FALSE(wallet::parse_transaction(longer, tx));
+  EXPECT_FALSE(wallet::parse_transaction(hex("01000000ffffffffffffffffff"), tx));
+  EXPECT_FALSE(wallet::parse_transaction(hex("01000000fe00000001"), tx));
+  for (int round = 0; round < 3000; ++round) {
+    Bytes noise = raw;
+    const int flips = 1 + static_cast<int>(random() % 4);
+    for (int i = 0; i < flips; ++i) noise[random() % noise.size()] = random() & 0xff;
+    if (wallet::parse_transaction(noise, tx)) {
+      EXPECT_EQ(wallet::serialize_transaction(tx), noise);
+    }
+    Bytes junk(random() % 200);
+    for (auto& b : junk) b = random() & 0xff;
+    (void)wallet::parse_transaction(junk, tx);
+  }
+}
+
+// ---- Scripts -------------------------------------------------------------------------------
+
+// The push opcode changes at 76, 256 and 65536 bytes; a reader of the board finds the payload by
+// this rule, so every boundary matters.
+TEST(scripts, data_pushes_at_each_boundary) {
+  const struct {
+    std::size_t size;
+    std::string prefix;
+  } cases[] = {{0, "006a00"},       {75, "006a4b"},        {76, "006a4c4c"},
+               {80, "006a4c50"},    {255, "006a4cff"},     {256, "006a4d0001"},
+               {300, "006a4d2c01"}, {65535, "006a4dffff"}, {65536, "006a4e00000100"}};
+  for (const auto& c : cases) {
+    const Bytes payload(c.size, 0xab);
+    const Bytes script = wallet::data_script(payload);
+    const std::string text = wallet::hex_encode(script);
+    EXPECT_EQ(text.substr(0, c.prefix.size()), c.prefix) << c.size;
+    EXPECT_EQ(script.size(), c.prefix.size() / 2 + c.size) << c.size;
+    EXPECT_TRUE(std::equal(payload.begin(), payload.end(), script.end() - c.size));
+  }
+  std::string hash_hex;
+  for (int i = 0; i < 20; ++i) hash_hex += "5a";
+  EXPECT_EQ(wallet::hex_encode(wallet::p2pkh_script(some_hash(0x5a))),
+            "76a914" + hash_hex + "88ac");
+}
+
+// ---- Building --------------------------------------------------------------------------------
+
+class BuildTest : public ::testing::Test {
+ protected:
+  std::vector<TxOutput> entry_outputs() const {
+    return {{2000, wallet::p2pkh_script(some_hash(1))}, {3000, wallet::p2pkh_script(some_hash(2))}};
+  }
+  wallet::Hash160 change_ = some_hash(9);
+  std::vector<TxOutput> outputs_;
+  int64_t fee_ = -1;
+  std::string error_;
+};
+
+// One input of 10,000 paying 5000: 153 estimated bytes, so 153 in fee and 4847 back as change to
+// the payment address, after the requested outputs.
+TEST_F(BuildTest, single_input_with_change) {
+  std::vector<SpendCandidate> inputs{candidate(txid_of('a'), 0, 10000)};
+  ASSERT_TRUE(wallet::build_transaction(inputs, outputs_, change_, entry_outputs(), fee_, error_));
+  EXPECT_EQ(fee_, 153);
+  ASSERT_EQ(outputs_.size(), 3u);
+  EXPECT_EQ(outputs_[0].amount, 2000);
+  EXPECT_EQ(outputs_[1].amount, 3000);
+  EXPECT_EQ(outputs_[2].amount, 4847);
+  EXPECT_EQ(outputs_[2].script, wallet::p2pkh_script(change_));
+  EXPECT_EQ(inputs.size(), 1u);
+}
+
+// Candidates are taken in their order until they cover the payment, even when a later single
+// candidate would have done; nothing beyond that is spent.
+TEST_F(BuildTest, candidate_order_decides_the_inputs) {
+  std::vector<SpendCandidate> inputs{candidate(txid_of('a'), 0, 3000),
+                                     candidate(txid_of('b'), 0, 3000),
+                                     candidate(txid_of('c'), 0, 50000)};
+  ASSERT_TRUE(wallet::build_transaction(inputs, outputs_, change_, entry_outputs(), fee_, error_));
+  ASSERT_EQ(inputs.size(), 2u);
+  EXPECT_EQ(inputs[0].txid, txid_of('a'));
+  EXPECT_EQ(inputs[1].txid, txid_of('b'));
+  EXPECT_EQ(fee_, 4 + 1 + 2 * 41 + 1 + 3 * 34 + 4);
+  EXPECT_EQ(outputs_.back().amount, 6000 - 5000 - fee_);
+}
+
+// Without change the fee takes what is left; with exactly nothing left no change output appears.
+TEST_F(BuildTest, no_change_output_when_nothing_is_left) {
+  std::vector<SpendCandidate> inputs{candidate(txid_of('a'), 0, 5000 + 153)};
+  ASSERT_TRUE(wallet::build_transaction(inputs, outputs_, change_, entry_outputs(), fee_, error_));
+  EXPECT_EQ(outputs_.size(), 2u);
+  EXPECT_EQ(fee_, 153);
+}
+
+// Enough for the payment and its fee but too little for a change output must still pay: the
+// remainder goes to the fee instead of the payment failing as "insufficient".
+TEST_F(BuildTest, remainder_too_small_for_change_goes_to_the_fee) {
+  const int64_t without_change = 4 + 1 + 41 + 1 + 2 * 34 + 4;  // 119
+  std::vector<SpendCandidate> inputs{candidate(txid_of('a'), 0, 5000 + without_change + 10)};
+  ASSERT_TRUE(wallet::build_transaction(inputs, outputs_, change_, entry_outputs(), fee_, error_))
+      << error_;
+  EXPECT_EQ(outputs_.size(), 2u);
+  EXPECT_EQ(fee_, without_change + 10);
+}
+
+TEST_F(BuildTest, refusals_and_their_texts) {
+  std::vector<SpendCandidate> inputs{candidate(txid_of('a'), 0, 5000)};
+  EXPECT_FALSE(wallet::build_transaction(inputs, outputs_, change_, entry_outputs(), fee_, error_));
+  EXPECT_EQ(error_, "insufficient funds. Need 5119 sats, you have 5000 in your Korb wallet.");
+
+  inputs = {candidate(txid_of('a'), 0, 5000)};
+  EXPECT_FALSE(wallet::build_transaction(inputs, outputs_, change_, {}, fee_, error_));
+  EXPECT_EQ(error_, "nothing to pay.");
+  EXPECT_FALSE(wallet::build_transaction(inputs, outputs_, change_, {{5, {}}}, fee_, error_));
+  EXPECT_EQ(error_, "invalid inscription output.");
+  EXPECT_FALSE(wallet::build_transaction(inputs, outputs_, change_,
+                                         {{-1, wallet::p2pkh_script(change_)}}, fee_, error_));
+  EXPECT_EQ(error_, "invalid inscription output.");
+  const int64_t huge = std::numeric_limits<int64_t>::max();
+  EXPECT_FALSE(wallet::build_transaction(
+      inputs, outputs_, change_,
+      {{huge, wallet::p2pkh_script(change_)}, {huge, wallet::p2pkh_script(change_)}}, fee_,
+      error_));
+  EXPECT_EQ(error_, "invalid inscription output.");
+
+  // A zero-value data output is a valid output; an undecodable candidate is passed over.
+  inputs = {candidate("not-a-txid", 0, 90000), candidate(txid_of('d'), 1, 2000)};
+  ASSERT_TRUE(wallet::build_transaction(
+      inputs, outputs_, change_,
+      {{1, wallet::p2pkh_script(change_)}, {0, wallet::data_script(std::string_view("row"))}}, fee_,
+      error_))
+      << error_;
+  ASSERT_EQ(inputs.size(), 1u);
+  EXPECT_EQ(inputs[0].txid, txid_of('d'));
+  EXPECT_EQ(outputs_[1].amount, 0);
+}
+
+// ---- Signing ---------------------------------------------------------------------------------
+
+// The unlocking script is push(DER || 41) push(public key), and the signature verifies against
+// the fork-id digest of exactly this transaction.
+TEST(signing, unlocking_script_verifies_against_the_forkid_digest) {
+  const std::string private_key =
+      "1e99423a4ed27608a15a2616a2b0e9e52ced330ac530edcc32c8ffc6a526aedd";
+  std::string public_key;
+  ASSERT_TRUE(wallet::public_key_from_private(private_key, public_key));
+  const Bytes public_bytes = hex(public_key);
+  const wallet::Hash160 owner = wallet::hash160(public_bytes.data(), public_bytes.size());
+  std::vector<SpendCandidate> inputs{candidate(txid_of('1'), 0, 7000),
+                                     candidate(txid_of('2'), 5, 9000)};
+  const std::vector<TxOutput> outputs{{15000, wallet::p2pkh_script(some_hash(3))}};
+  for (auto& input : inputs) {
+    ASSERT_TRUE(wallet::sign_input(input, inputs, outputs, owner, private_key, public_key));
+  }
+  const wallet::Transaction tx = [&] {
+    wallet::Transaction t;
+    for (const auto& in : inputs) t.inputs.push_back({in.txid, in.vout, {}, 0xFFFFFFFFu});
+    t.outputs = outputs;
+    return t;
+  }();
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const Bytes& script = inputs[i].unlocking_script;
+    ASSERT_GT(script.size(), 40u);
+    const std::size_t der_size = script[0];
+    ASSERT_EQ(script[der_size], 0x41) << "sighash byte";
+    ASSERT_EQ(script[der_size + 1], 33u);
+    EXPECT_EQ(Bytes(script.begin() + static_cast<long>(der_size) + 2, script.end()), public_bytes);
+    const unsigned char* der = script.data() + 1;
+    ECDSA_SIG* sig = d2i_ECDSA_SIG(nullptr, &der, static_cast<long>(der_size - 1));
+    ASSERT_NE(sig, nullptr);
+    Bytes rs(64);
+    BN_bn2binpad(ECDSA_SIG_get0_r(sig), rs.data(), 32);
+    BN_bn2binpad(ECDSA_SIG_get0_s(sig), rs.data() + 32, 32);
+    ECDSA_SIG_free(sig);
+    wallet::Digest32 digest{};
+    ASSERT_TRUE(wallet::signature_hash_forkid(tx, i, wallet::p2pkh_script(owner), inputs[i].value,
+                                              0x41, digest));
+    EXPECT_TRUE(wallet::verify_digest(digest, rs, public_bytes)) << "input " << i;
+    // The amount is part of what is signed.
+    ASSERT_TRUE(wallet::signature_hash_forkid(tx, i, wallet::p2pkh_script(owner),
+                                              inputs[i].value + 1, 0x41, digest));
+    EXPECT_FALSE(wallet::verify_digest(digest, rs, public_bytes));
+  }
+  SpendCandidate stranger = candidate(txid_of('3'), 0, 1);
+  EXPECT_FALSE(wallet::sign_input(stranger, inputs, outputs, owner, private_key, public_key));
+  EXPECT_FALSE(wallet::sign_input(inputs[0], inputs, outputs, owner, "00", public_key));
+}
+
+// ---- send_outputs against local services ---------------------------------------------------
+
+constexpr char kMnemonic[] =
+    "abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon about";
+constexpr char kWalletId[] = "w1700000000001";
+std::string g_data_dir;
+
+struct Utxo {
+  std::string txid;
+  uint32_t vout;
+  int64_t value;
+};
+
+// Stands in for WhatsOnChain and the service host: lists the payment address's outputs, refuses
+// the own submission (so every transaction goes to WhatsOnChain), and answers broadcasts from a
+// script of refusals, accepting once the script is used up.
+class SendTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/ostakka-send-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    g_data_dir = pattern;
+    wallet::BridgeHooks hooks;
+    hooks.is_connected = [] { return wallet::session_loaded() && wallet::session().hd; };
+    hooks.bound_wallet_id = [] { return std::string(kWalletId); };
+    hooks.data_directory = [] { return g_data_dir; };
+    wallet::install_bridge_hooks(hooks);
+
+    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
+    wallet::clear_unspent_state();
+    wallet::wipe_session();
+    wallet::reset_derivation_cache();
+    auto& s = wallet::session();
+    s.mnemonic = kMnemonic;
+    s.hd = true;
+    ASSERT_TRUE(wallet::refresh_wallet_keys());
+    wallet::load_spent_set();
+    address_ = s.payment_address;
+
+    server_ = std::make_unique<LocalHttpServer>([this](const Request& r) { return answer(r); });
+    wallet::NetworkEndpoints endpoints;
+    endpoints.service_scheme = "http";
+    endpoints.service_host = "svc.send.test";
+    endpoints.service_ip = "127.0.0.1";
+    endpoints.service_port = server_->port();
+    endpoints.woc_base = server_->base() + "/woc";
+    endpoints.arc_base = server_->base() + "/arc";
+    endpoints.ordinals_api_base = server_->base() + "/gp";
+    wallet::set_network_endpoints_for_test(endpoints);
+  }
+
+  void TearDown() override {
+    server_.reset();
+    wallet::clear_network_endpoints_for_test();
+    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
+    wallet::clear_unspent_state();
+    wallet::wipe_session();
+    wallet::install_bridge_hooks({});
+    std::filesystem::remove_all(g_data_dir);
+  }
+
+  Response answer(const Request& r) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string woc = "/woc/v1/bsv/main";
+    if (r.target == woc + "/address/" + address_ + "/unspent/all") {
+      json items = json::array();
+      for (const Utxo& u : listed_) {
+        items.push_back({{"tx_hash", u.txid}, {"tx_pos", u.vout}, {"value", u.value}});
+      }
+      return {200, json{{"address", address_}, {"result", items}}.dump(), "application/json"};
+    }
+    if (r.target.find("/unspent/all") != std::string::npos) {
+      return {200, R"({"result":[]})", "application/json"};
+    }
+    if (r.target == woc + "/tx/raw" && r.method == "POST") {
+      const json body = json::parse(r.body, nullptr, false);
+      const Bytes raw = hex(body.value("txhex", std::string()));
+      posted_.push_back(raw);
+      if (!refusals_.empty()) {
+        const std::string refusal = refusals_.front();
+        refusals_.erase(refusals_.begin());
+        return {400, refusal};
+      }
+      return {200, wallet::transaction_txid(raw) + "\n"};
+    }
+    return {404, R"({"error":"not found"})"};
+  }
+
+  std::vector<Bytes> posted() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return posted_;
+  }
+
+  static std::vector<std::string> spent_outpoints(const Bytes& raw) {
+    wallet::Transaction tx;
+    EXPECT_TRUE(wallet::parse_transaction(raw, tx));
+    std::vector<std::string> spent;
+    for (const auto& input : tx.inputs)
+      spent.push_back(input.txid + ":" + std::to_string(input.vout));
+    return spent;
+  }
+
+  std::string pay(int64_t amount) {
+    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
+    return wallet::send_outputs({{amount, wallet::p2pkh_script(some_hash(4))}});
+  }
+
+  std::string address_;
+  std::mutex mutex_;
+  std::vector<Utxo> listed_;
+  std::vector<std::string> refusals_;
+  std::vector<Bytes> posted_;
+  std::unique_ptr<LocalHttpServer> server_;
+};
+
+const std::string kConflict = "unexpected response code 500: 258: txn-mempool-conflict";
+
+// A conflict means the inputs are spent elsewhere: the next attempt must pick other outputs, and
+// the success must report the transaction that was accepted, with its change kept for later.
+TEST_F(SendTest, mempool_conflict_retries_with_other_inputs) {
+  listed_ = {{txid_of('a'), 0, 10000}, {txid_of('b'), 1, 8000}};
+  refusals_ = {kConflict};
+  testing::internal::CaptureStdout();
+  const std::string result = pay(5000);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  const auto sent = posted();
+  ASSERT_EQ(sent.size(), 2u) << result;
+  EXPECT_EQ(spent_outpoints(sent[0]), std::vector<std::string>{txid_of('a') + ":0"});
+  EXPECT_EQ(spent_outpoints(sent[1]), std::vector<std::string>{txid_of('b') + ":1"});
+  const std::string txid = wallet::transaction_txid(sent[1]);
+  EXPECT_EQ(result, "success: " + txid);
+  EXPECT_TRUE(wallet::is_outpoint_spent(txid_of('a'), 0));
+  EXPECT_TRUE(wallet::is_outpoint_spent(txid_of('b'), 1));
+  EXPECT_EQ(wallet::last_sent_txid(), txid);
+
+  wallet::Transaction tx;
+  ASSERT_TRUE(wallet::parse_transaction(sent[1], tx));
+  ASSERT_EQ(tx.outputs.size(), 2u);
+  const int64_t change = tx.outputs[1].amount;
+  EXPECT_EQ(change, 8000 - 5000 - (4 + 1 + 41 + 1 + 2 * 34 + 4));
+  EXPECT_TRUE(wallet::is_pending_outpoint(txid, 1));
+  EXPECT_EQ(printed, "[OW-BALANCE]\x1F" + std::to_string(change) + "\x1F" + kWalletId + "\n");
+}
+
+// Three refusals in a row end the payment with the retry text, and no input is offered twice.
+TEST_F(SendTest, three_conflicts_end_with_the_retry_text) {
+  listed_ = {{txid_of('a'), 0, 10000}, {txid_of('b'), 0, 9000}, {txid_of('c'), 0, 8000}};
+  refusals_ = {kConflict, kConflict, kConflict};
+  EXPECT_EQ(pay(2000), "error: broadcast failed after retry.");
+  const auto sent = posted();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(spent_outpoints(sent[0]), std::vector<std::string>{txid_of('a') + ":0"});
+  EXPECT_EQ(spent_outpoints(sent[1]), std::vector<std::string>{txid_of('b') + ":0"});
+  EXPECT_EQ(spent_outpoints(sent[2]), std::vector<std::string>{txid_of('c') + ":0"});
+}
+
+// A payment right after another spends the first one's change although no service lists it yet.
+TEST_F(SendTest, second_payment_spends_the_pending_change) {
+  listed_ = {{txid_of('a'), 0, 10000}};
+  const std::string first = pay(3000);
+  ASSERT_EQ(first.rfind("success: ", 0), 0u) << first;
+  const std::string second = pay(3000);
+  ASSERT_EQ(second.rfind("success: ", 0), 0u) << second;
+  const auto sent = posted();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(spent_outpoints(sent[1]), std::vector<std::string>{first.substr(9) + ":1"});
+  // Another payment has nothing left to spend that covers it.
+  EXPECT_EQ(pay(9000), "error: insufficient funds. Need " + std::to_string(9000 + 85) +
+                           " sats, you have " + std::to_string(10000 - 6000 - 2 * 119) +
+                           " in your Korb wallet.");
+  EXPECT_EQ(posted().size(), 2u);
+}
+
+// Refusals the retries cannot help are passed on unchanged and leave the inputs spendable.
+TEST_F(SendTest, other_refusals_are_passed_on) {
+  listed_ = {{txid_of('a'), 0, 10000}};
+  refusals_ = {"257: non-final"};
+  EXPECT_EQ(pay(1000), "error: broadcast failed: HTTP 400 \xE2\x80\x93 257: non-final");
+  EXPECT_FALSE(wallet::is_outpoint_spent(txid_of('a'), 0));
+  EXPECT_EQ(posted().size(), 1u);
+}
+
+TEST_F(SendTest, empty_wallet_sends_nothing) {
+  EXPECT_EQ(pay(1000).rfind("error: you have 0 in your Korb wallet.", 0), 0u);
+  EXPECT_TRUE(posted().empty());
+}
+
+TEST_F(SendTest, wallet_checks_come_first) {
+  {
+    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
+    wallet::session().hd = false;
+  }
+  EXPECT_EQ(pay(1000), "error: need an HD Korb wallet.");
+  {
+    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
+    wallet::wipe_session();
+  }
+  EXPECT_EQ(pay(1000), "error: no Orbweave Korb wallet. Use korb create first.");
+  EXPECT_TRUE(server_->requests().empty());
+}
+
+}  // namespace
