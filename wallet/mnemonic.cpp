@@ -34,6 +34,8 @@ bool validate_mnemonic(std::string_view mnemonic) {
   std::array<int, kWords> values{};
   std::size_t count = 0;
   std::string word;
+  // Reserved once so growing the word leaves no stray copies of mnemonic text in freed memory.
+  word.reserve(mnemonic.size());
   bool ok = true;
   auto finish_word = [&] {
     if (word.empty()) return;
@@ -44,6 +46,7 @@ bool validate_mnemonic(std::string_view mnemonic) {
       if (values[count] < 0) ok = false;
     }
     ++count;
+    OPENSSL_cleanse(word.data(), word.size());
     word.clear();
   };
   for (char c : mnemonic) {
@@ -55,7 +58,6 @@ bool validate_mnemonic(std::string_view mnemonic) {
   }
   finish_word();
   if (!ok || count != kWords) {
-    OPENSSL_cleanse(word.data(), word.size());
     OPENSSL_cleanse(values.data(), sizeof values);
     return false;
   }
@@ -95,6 +97,7 @@ std::string mnemonic_from_entropy(const std::array<unsigned char, 16>& entropy) 
   const Digest32 hash = sha256(entropy.data(), entropy.size());
   bits[16] = static_cast<unsigned char>(hash[0] & 0xf0);
   std::string out;
+  out.reserve(kWords * 9);  // longest word 8 letters plus a space: no reallocation of the phrase
   for (std::size_t w = 0; w < kWords; ++w) {
     int value = 0;
     for (std::size_t b = 0; b < 11; ++b) {
