@@ -8,6 +8,7 @@
 
 #include <random>
 
+#include "random_key.h"
 #include "random_seed.h"
 #include "wallet/curve.h"
 #include "wallet/encoding.h"
@@ -16,28 +17,6 @@
 namespace {
 
 using wallet::Bytes;
-
-struct KeyPair {
-  std::string priv, pub, pub_uncompressed;
-};
-
-KeyPair random_pair(std::mt19937_64& rng) {
-  KeyPair pair;
-  wallet::PrivateKey32 bytes{};
-  do {
-    for (auto& b : bytes) b = static_cast<unsigned char>(rng());
-  } while (!wallet::private_key_in_range(bytes.data()));
-  pair.priv = wallet::hex_encode(bytes.data(), bytes.size());
-  EXPECT_TRUE(wallet::public_key_from_private(pair.priv, pair.pub));
-  const Bytes pub = wallet::hex_decode(pair.pub);
-  wallet::PointPtr point = wallet::point_from_bytes(pub.data(), pub.size());
-  std::array<unsigned char, 65> full{};
-  EXPECT_EQ(EC_POINT_point2oct(wallet::secp256k1_group(), point.get(),
-                               POINT_CONVERSION_UNCOMPRESSED, full.data(), full.size(), nullptr),
-            65u);
-  pair.pub_uncompressed = wallet::hex_encode(full.data(), full.size());
-  return pair;
-}
 
 Bytes random_bytes(std::mt19937_64& rng, std::size_t size) {
   Bytes out(size);
@@ -101,7 +80,7 @@ TEST(ecies, wrapped_message_key_layout_and_round_trip) {
   SCOPED_TRACE(wallet_test::seed_note());
   std::mt19937_64 rng(wallet_test::test_seed() ^ 0x65636965);
   for (int round = 0; round < 12; ++round) {
-    const KeyPair recipient = random_pair(rng);
+    const wallet_test::TestKey recipient = wallet_test::random_key(rng);
     const Bytes key = random_bytes(rng, 32);
     std::string envelope;
     ASSERT_TRUE(wallet::ecies_wrap(recipient.pub, key, envelope));
@@ -124,7 +103,7 @@ TEST(ecies, wrapped_message_key_layout_and_round_trip) {
 TEST(ecies, random_plaintext_sizes_round_trip) {
   SCOPED_TRACE(wallet_test::seed_note());
   std::mt19937_64 rng(wallet_test::test_seed() ^ 0x73697a65);
-  const KeyPair recipient = random_pair(rng);
+  const wallet_test::TestKey recipient = wallet_test::random_key(rng);
   for (std::size_t size : {0, 1, 15, 16, 17, 31, 33, 64, 100}) {
     const Bytes plain = random_bytes(rng, size);
     std::string envelope;
@@ -139,8 +118,8 @@ TEST(ecies, random_plaintext_sizes_round_trip) {
 TEST(ecies, unwrap_refuses_tampering_wrong_keys_and_malformed_envelopes) {
   SCOPED_TRACE(wallet_test::seed_note());
   std::mt19937_64 rng(wallet_test::test_seed() ^ 0x74616d70);
-  const KeyPair recipient = random_pair(rng);
-  const KeyPair stranger = random_pair(rng);
+  const wallet_test::TestKey recipient = wallet_test::random_key(rng);
+  const wallet_test::TestKey stranger = wallet_test::random_key(rng);
   std::string envelope;
   ASSERT_TRUE(wallet::ecies_wrap(recipient.pub, random_bytes(rng, 32), envelope));
   Bytes out{1};

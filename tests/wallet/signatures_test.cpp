@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "random_key.h"
 #include "random_seed.h"
 #include "wallet/curve.h"
 #include "wallet/encoding.h"
@@ -17,29 +18,6 @@ using wallet::Bytes;
 using wallet::Digest32;
 
 constexpr char kOrderHex[] = "fffffffffffffffffffffffffffffffebaaedce6af48a03bbfd25e8cd0364141";
-
-struct Key {
-  std::string priv, pub, pub_uncompressed;
-};
-
-Key random_key(std::mt19937_64& rng) {
-  Key key;
-  wallet::PrivateKey32 bytes{};
-  do {
-    for (auto& b : bytes) b = static_cast<unsigned char>(rng());
-  } while (!wallet::private_key_in_range(bytes.data()));
-  key.priv = wallet::hex_encode(bytes.data(), bytes.size());
-  EXPECT_TRUE(wallet::public_key_from_private(key.priv, key.pub));
-  const Bytes pub = wallet::hex_decode(key.pub);
-  wallet::PointPtr point = wallet::point_from_bytes(pub.data(), pub.size());
-  wallet::BnCtxPtr ctx(BN_CTX_new());
-  std::array<unsigned char, 65> full{};
-  EXPECT_EQ(EC_POINT_point2oct(wallet::secp256k1_group(), point.get(),
-                               POINT_CONVERSION_UNCOMPRESSED, full.data(), full.size(), ctx.get()),
-            65u);
-  key.pub_uncompressed = wallet::hex_encode(full.data(), full.size());
-  return key;
-}
 
 Digest32 random_digest(std::mt19937_64& rng) {
   Digest32 d{};
@@ -90,8 +68,8 @@ TEST(signatures, random_round_trips_of_every_signer) {
   SCOPED_TRACE(wallet_test::seed_note());
   std::mt19937_64 rng(wallet_test::test_seed() ^ 0x736967);
   for (int round = 0; round < 24; ++round) {
-    const Key key = random_key(rng);
-    const Key other = random_key(rng);
+    const wallet_test::TestKey key = wallet_test::random_key(rng);
+    const wallet_test::TestKey other = wallet_test::random_key(rng);
     const Digest32 digest = random_digest(rng);
 
     Bytes der;
@@ -147,7 +125,7 @@ TEST(signatures, random_round_trips_of_every_signer) {
 TEST(signatures, high_s_signature_is_accepted_by_verification) {
   SCOPED_TRACE(wallet_test::seed_note());
   std::mt19937_64 rng(wallet_test::test_seed() ^ 0x68696768);
-  const Key key = random_key(rng);
+  const wallet_test::TestKey key = wallet_test::random_key(rng);
   const Digest32 digest = random_digest(rng);
   Bytes der;
   ASSERT_TRUE(wallet::sign_digest_der(key.priv, digest, der));
@@ -180,7 +158,7 @@ TEST(signatures, message_digest_length_prefix) {
 TEST(signatures, long_messages) {
   SCOPED_TRACE(wallet_test::seed_note());
   std::mt19937_64 rng(wallet_test::test_seed() ^ 0x6c6f6e67);
-  const Key key = random_key(rng);
+  const wallet_test::TestKey key = wallet_test::random_key(rng);
   const std::string longest(wallet::kMaxSignedMessage, 'q');
   const std::string too_long(wallet::kMaxSignedMessage + 1, 'q');
   std::string sig;
@@ -206,7 +184,7 @@ TEST(signatures, long_messages) {
 TEST(signatures, plain_hash_signatures_verify_through_the_fallback_digests) {
   SCOPED_TRACE(wallet_test::seed_note());
   std::mt19937_64 rng(wallet_test::test_seed() ^ 0x66616c6c);
-  const Key key = random_key(rng);
+  const wallet_test::TestKey key = wallet_test::random_key(rng);
   const std::string message = "OW1|score|arcade|alice|alice|1700000000|4200";
   Bytes der;
   ASSERT_TRUE(wallet::sign_digest_der(key.priv, wallet::sha256(message), der));
@@ -220,7 +198,7 @@ TEST(signatures, plain_hash_signatures_verify_through_the_fallback_digests) {
 TEST(signatures, lenient_decoding_and_signature_sizes) {
   SCOPED_TRACE(wallet_test::seed_note());
   std::mt19937_64 rng(wallet_test::test_seed() ^ 0x6c656e);
-  const Key key = random_key(rng);
+  const wallet_test::TestKey key = wallet_test::random_key(rng);
   const std::string message = "hello board";
   std::string sig;
   ASSERT_TRUE(wallet::identity_signature(key.priv, message, sig));
@@ -284,7 +262,7 @@ TEST(signatures, recovery_refuses_bad_arguments) {
 TEST(signatures, normalize_public_key_forms) {
   SCOPED_TRACE(wallet_test::seed_note());
   std::mt19937_64 rng(wallet_test::test_seed() ^ 0x6e6f726d);
-  const Key key = random_key(rng);
+  const wallet_test::TestKey key = wallet_test::random_key(rng);
   EXPECT_EQ(wallet::normalize_public_key(wallet::hex_decode(key.pub)), key.pub);
   EXPECT_EQ(wallet::normalize_public_key(wallet::hex_decode(key.pub_uncompressed)), key.pub);
   Bytes off_curve = wallet::hex_decode(key.pub_uncompressed);
