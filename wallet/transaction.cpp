@@ -212,7 +212,7 @@ struct SentAttempt {
   std::string txid;
   std::vector<SpendCandidate> inputs;
   std::vector<TxOutput> outputs;
-  int64_t fee = 0;
+  int64_t spent = 0;  // what left the wallet: the requested outputs and the fee
   bool recorded = false;
 };
 
@@ -241,7 +241,7 @@ std::string finish_known(SentAttempt& attempt) {
     set_last_broadcast_txid(attempt.txid);
     attempt.recorded = true;
   }
-  balance_notice(outputs_total(attempt.outputs) + attempt.fee);
+  balance_notice(attempt.spent);
   return "success: " + attempt.txid;
 }
 
@@ -594,11 +594,12 @@ std::string send_outputs(const std::vector<TxOutput>& outputs) {
       std::string txid;
       result = broadcast_transaction(inputs, signed_outputs, txid);
       wipe_candidates(last.inputs);
-      last = SentAttempt{txid, inputs, signed_outputs, fee, result.rfind("success", 0) == 0};
+      last = SentAttempt{txid, inputs, signed_outputs, outputs_total(outputs) + fee,
+                         result.rfind("success", 0) == 0};
     }
     if (result.rfind("success", 0) == 0) {
       wipe_candidates(inputs);
-      balance_notice(outputs_total(signed_outputs) + fee);
+      balance_notice(last.spent);
       return finish(result);
     }
     if (tx_known(last.txid)) {
