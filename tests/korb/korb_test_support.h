@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "korb/data_directory.h"
 #include "korb/registry.h"
 #include "korb/session.h"
 #include "wallet/ow_korb_wallet.h"
@@ -89,6 +90,7 @@ class KorbTest : public ::testing::Test {
     fs::create_directories(root_ + "/tmp");
     setenv("LOCALAPPDATA", root_.c_str(), 1);
     setenv("TMPDIR", (root_ + "/tmp").c_str(), 1);
+    (void)korb::korb_data_dir();
     korb::clear_session();
     korb::use_wallet("");
     {

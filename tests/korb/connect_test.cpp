@@ -1,0 +1,255 @@
+// The connect handshake through request and reply files. A test thread plays the wallet
+// application: it waits for the request file and writes the reply the way korb does.
+#include "korb/connect.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "korb/atomic_file.h"
+#include "korb/connect_testing.h"
+#include "korb_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using korb_test::event_text;
+using korb_test::KorbTest;
+using korb_test::read_text;
+using korb_test::write_text;
+using Json = nlohmann::json;
+
+class connect_handshake : public KorbTest {
+ protected:
+  void SetUp() override {
+    KorbTest::SetUp();
+    korb::set_connect_polling_for_testing(std::chrono::milliseconds(5), 100);
+    korb::attach_app("/games/ostakka", "O-Stakka");
+  }
+  void TearDown() override {
+    if (vault_.joinable()) vault_.join();
+    korb::reset_connect_polling_for_testing();
+    KorbTest::TearDown();
+  }
+  // Answers the first request that appears with `reply` (written atomically, as korb does).
+  void answer_with(const std::string& reply) {
+    const std::string dir = data_dir() + "/connect";
+    vault_ = std::thread([dir, reply] {
+      for (int i = 0; i < 2000; ++i) {
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(dir, ec)) {
+          std::string name = e.path().filename().string();
+          if (name.size() > 9 && name.substr(name.size() - 9) == ".req.json") {
+            std::string error;
+            ASSERT_TRUE(korb::write_file_atomic(
+                dir + "/" + name.substr(0, name.size() - 9) + ".rep.json", reply, error));
+            return;
+          }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+  }
+  int request_files() const {
+    int n = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(data_dir() + "/connect", ec)) {
+      n += e.path().string().find(".req.json") != std::string::npos;
+    }
+    return n;
+  }
+  std::thread vault_;
+};
+
+TEST_F(connect_handshake, the_request_file_names_the_app_and_its_instance) {
+  std::string id = korb::write_connect_request();
+  ASSERT_FALSE(id.empty());
+  Json request = Json::parse(read_text(data_dir() + "/connect/" + id + ".req.json"));
+  EXPECT_EQ(request["app"], "O-Stakka");
+  EXPECT_EQ(request["id"], id);
+  EXPECT_EQ(request["instance"], "/games/ostakka");
+  EXPECT_NEAR(request["ts"].get<double>(),
+              std::chrono::duration_cast<std::chrono::seconds>(
+                  std::chrono::system_clock::now().time_since_epoch())
+                  .count(),
+              5);
+  std::string text = read_text(data_dir() + "/connect/" + id + ".req.json");
+  EXPECT_EQ(text.substr(0, 11), "{\n  \"app\": ");
+  EXPECT_NE(text.back(), '\n');
+}
+
+TEST_F(connect_handshake, each_reply_reads_as_pending_ok_or_denied) {
+  EXPECT_EQ(korb::poll_connect_reply(""), "denied");
+  EXPECT_EQ(korb::poll_connect_reply("w100"), "pending");
+  const std::string reply = data_dir() + "/connect/w100.rep.json";
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"ok": false})", "denied"},
+      {R"({"ok": "yes"})", "denied"},
+      {R"({"wallet_id": "w1"})", "denied"},
+      {R"({"ok": true, "wallet_id": 5})", "denied"},
+      {R"({"ok": tr)", "denied"},
+      {"[true]", "denied"},
+      {R"({"ok": true})", "ok"},
+  };
+  for (const auto& [text, expected] : cases) {
+    write_text(reply, text);
+    EXPECT_EQ(korb::poll_connect_reply("w100"), expected) << text;
+  }
+  EXPECT_EQ(korb::bound_wallet_id(), "") << "an approval without a wallet binds nothing";
+
+  write_text(reply, R"({"ok": true, "wallet_id": "w1"})");
+  EXPECT_EQ(korb::poll_connect_reply("w100"), "ok");
+  EXPECT_EQ(korb::bound_wallet_id(), "w1");
+  EXPECT_EQ(korb::read_bound_wallet_id(), "w1");
+
+  // A wallet id that would leave wallets/ is not followed; the previous binding stays.
+  write_text(reply, R"({"ok": true, "wallet_id": "../../elsewhere"})");
+  EXPECT_EQ(korb::poll_connect_reply("w100"), "ok");
+  EXPECT_EQ(korb::read_bound_wallet_id(), "w1");
+  EXPECT_EQ(korb::poll_connect_reply("../w100"), "denied");
+}
+
+TEST_F(connect_handshake, an_already_connected_game_succeeds_without_a_request) {
+  write_hd_wallet("w1", korb_test::mnemonic_abandon);
+  korb::bind_wallet("w1");
+  EXPECT_EQ(korb::connect(), "success");
+  EXPECT_EQ(request_files(), 0);
+}
+
+TEST_F(connect_handshake, approved_and_loaded_binds_loads_and_greets_the_wallet_by_name) {
+  write_registry(Json::parse(R"({"wallets": [{"id": "w1", "name": "Savings"}, {"id": "w2"}]})"));
+  write_hd_wallet("w2", korb_test::mnemonic_abandon);
+  write_hd_wallet("w1", korb_test::mnemonic_legal);
+  answer_with(R"({"ok": true, "wallet_id": "w1"})");
+  EXPECT_EQ(korb::connect(), "success");
+  EXPECT_EQ(korb::read_bound_wallet_id(), "w1");
+  EXPECT_TRUE(korb::is_connected());
+  {
+    std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
+    EXPECT_EQ(wallet::session().mnemonic, korb_test::mnemonic_legal);
+  }
+  auto lines = korb_test::recorded_lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.front(), "Waiting for Korb to approve this app...\n");
+  EXPECT_EQ(lines.back(), "Connected to Korb wallet Savings\n");
+  auto events = korb_test::recorded_events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front(), event_text({"connect-pending", "Approve the connect in Korb."}));
+  EXPECT_EQ(events.back(), event_text({"paymail"}));
+}
+
+TEST_F(connect_handshake, approved_but_unloadable_keeps_the_binding_and_says_so) {
+  answer_with(R"({"ok": true, "wallet_id": "w1"})");
+  EXPECT_EQ(korb::connect(), korb::connect_load_failed);
+  EXPECT_EQ(korb::read_bound_wallet_id(), "w1");
+  EXPECT_EQ(korb_test::recorded_events().back(), event_text({"error", korb::connect_load_failed}));
+}
+
+TEST_F(connect_handshake, a_denial_ends_the_connect_at_the_next_poll) {
+  answer_with(R"({"ok": false})");
+  EXPECT_EQ(korb::connect(), "error: connect denied in Korb.");
+  auto events = korb_test::recorded_events();
+  ASSERT_GE(events.size(), 3u);
+  EXPECT_EQ(events[events.size() - 2], event_text({"connect-denied", "denied"}));
+  EXPECT_EQ(events.back(), event_text({"error", "error: connect denied in Korb."}));
+  EXPECT_EQ(korb::bound_wallet_id(), "");
+}
+
+TEST_F(connect_handshake, no_answer_times_out_after_the_poll_limit) {
+  korb::set_connect_polling_for_testing(std::chrono::milliseconds(1), 30);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(korb::connect(),
+            "error: Korb did not approve in time. Open Korb.exe and try Connect again.");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+  auto events = korb_test::recorded_events();
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(events[events.size() - 2], event_text({"connect-denied", "timeout"}));
+  EXPECT_EQ(request_files(), 1) << "the request stays for the wallet application";
+}
+
+TEST_F(connect_handshake, an_unwritable_connect_folder_fails_before_waiting) {
+  write_text(data_dir() + "/connect", "a file where the folder belongs");
+  EXPECT_EQ(korb::connect(), "error: could not write connect request.");
+  EXPECT_EQ(korb_test::recorded_lines().size(), 0u);
+}
+
+TEST_F(connect_handshake, disconnect_removes_the_binding_and_wipes_the_session) {
+  write_registry(Json::parse(R"({"wallets": [{"id": "w1"}]})"));
+  write_hd_wallet("w1", korb_test::mnemonic_abandon);
+  korb::attach_app("/games/ostakka", "O-Stakka");
+  ASSERT_TRUE(korb::is_connected());
+  const std::string bind = korb::bind_file_path();
+  ASSERT_TRUE(korb::path_exists(bind));
+  EXPECT_EQ(korb::disconnect(), "success");
+  EXPECT_FALSE(korb::path_exists(bind));
+  EXPECT_EQ(korb::bound_wallet_id(), "");
+  EXPECT_FALSE(wallet::session_loaded());
+  EXPECT_FALSE(korb::is_connected());
+  EXPECT_EQ(korb_test::recorded_lines().back(),
+            "This app is no longer connected to a Korb wallet.\n");
+  EXPECT_EQ(korb_test::recorded_events().back(), event_text({"status"}));
+}
+
+TEST_F(connect_handshake, the_wallet_application_side_lists_open_requests_and_answers_them) {
+  std::string first = korb::write_connect_request();
+  std::string second = korb::write_connect_request();
+  write_text(data_dir() + "/connect/broken.req.json", "{");
+  write_text(data_dir() + "/connect/notes.txt", "ignored");
+  auto requests = korb::list_connect_requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].id, first);
+  EXPECT_EQ(requests[1].id, second);
+  EXPECT_EQ(requests[0].app, "O-Stakka");
+  EXPECT_EQ(requests[0].instance, "/games/ostakka");
+  EXPECT_GT(requests[0].ts, 1700000000);
+
+  std::string error;
+  EXPECT_FALSE(korb::write_connect_reply(first, true, "../w1", error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(korb::write_connect_reply("../x", false, "", error));
+  ASSERT_TRUE(korb::write_connect_reply(first, true, "w1", error)) << error;
+  ASSERT_TRUE(korb::write_connect_reply(second, false, "", error)) << error;
+  EXPECT_TRUE(korb::list_connect_requests().empty());
+  EXPECT_EQ(korb::poll_connect_reply(second), "denied");
+  EXPECT_EQ(korb::poll_connect_reply(first), "ok");
+  EXPECT_EQ(korb::bound_wallet_id(), "w1");
+}
+
+TEST_F(connect_handshake, fuzzed_replies_and_requests_never_crash_and_never_bind_unsafe_ids) {
+  const std::uint32_t seed = korb_test::fuzz_seed();
+  SCOPED_TRACE("OSTAKKA_FUZZ_SEED=" + std::to_string(seed));
+  std::mt19937 rng(seed);
+  const std::string reply_doc = R"({"ok": true, "wallet_id": "w1"})";
+  const std::string request_doc = R"({"app": "O-Stakka", "id": "w5", "instance": "/g", "ts": 1})";
+  for (int i = 0; i < 500; ++i) {
+    write_text(data_dir() + "/connect/w5.rep.json", korb_test::mutate(reply_doc, rng));
+    std::string result = korb::poll_connect_reply("w5");
+    ASSERT_TRUE(result == "ok" || result == "denied") << result;
+    std::string bound = korb::bound_wallet_id();
+    ASSERT_TRUE(bound.empty() || korb::is_safe_wallet_id(bound));
+    write_text(data_dir() + "/connect/w6.req.json", korb_test::mutate(request_doc, rng));
+    korb::ConnectRequest request;
+    if (korb::read_connect_request("w6", request)) {
+      ASSERT_EQ(request.id, "w6");
+    }
+  }
+}
+
+// The wallet application never attaches; a connect from it is refused. The attached flag is
+// never cleared in a process, so this runs in a fresh child.
+using connect_from_the_vault = KorbTest;
+
+TEST_F(connect_from_the_vault, is_refused_without_a_request) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        bool ok = korb::connect() == korb::connect_not_for_vault &&
+                  korb::write_connect_request().empty() && !korb::is_connected() &&
+                  korb_test::recorded_events().back() ==
+                      event_text({"error", korb::connect_not_for_vault});
+        std::exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
