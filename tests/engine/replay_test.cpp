@@ -117,27 +117,7 @@ class TamperedTape : public ::testing::Test {
   InputTape tape;
 };
 
-TEST_F(TamperedTape, untouched_tape_replays) {
-  ReplayResult result;
-  std::string error;
-  EXPECT_TRUE(replay_tape(recorded.run.entry_txid, tape, result, error)) << error;
-}
-
-TEST_F(TamperedTape, bad_times_and_codes_are_refused) {
-  InputTape original = tape;
-  tape[4].time += 8;
-  expect_refused("record 5 at " + std::to_string(tape[4].time) + " ms: time is not a multiple");
-  tape = original;
-  tape[5].time = tape[4].time - 16 * (tape[4].time > 0);
-  tape[4].time += 16 * (tape[4].time == 0) + 16;
-  expect_refused("goes back");
-  for (const uint8_t code : {0, 7, 254}) {
-    tape = original;
-    tape[3].action = code;
-    expect_refused("unknown action code " + std::to_string(code));
-  }
-}
-
+// Bad times and unknown codes are covered through the program in tests/tools/replay.
 TEST_F(TamperedTape, run_end_must_close_the_tape_at_game_over) {
   InputTape original = tape;
   tape.insert(tape.begin() + 3, TapeEntry{tape[3].time, RunEnd});

@@ -28,6 +28,15 @@ class DrivenRun : public ::testing::Test {
     run.callbacks.redraw_well = [this] { calls.push_back("redraw"); };
   }
 
+  // A second, callback-free run on the same txid whose clock reads `other_clock`.
+  static RunRecord started_twin(const uint64_t& other_clock) {
+    RunRecord twin;
+    twin.entry_txid = kZeroTxid;
+    twin.callbacks.tick_count = [&other_clock] { return other_clock; };
+    start_run(twin);
+    return twin;
+  }
+
   void at(uint64_t tick) {
     clock = tick;
     run_tick(run);
@@ -65,12 +74,9 @@ TEST_F(DrivenRun, start_resets_the_run_and_calls_out) {
 // The outcome depends on elapsed time only: a window that stalls for seconds catches up in one
 // call and ends exactly where steady 16 ms timer ticks would have.
 TEST_F(DrivenRun, stalled_window_catches_up_to_the_same_state) {
-  RunRecord steady;
-  steady.entry_txid = kZeroTxid;
   uint64_t steady_clock = 50000;
-  steady.callbacks.tick_count = [&steady_clock] { return steady_clock; };
+  RunRecord steady = started_twin(steady_clock);
   start_run(run);
-  start_run(steady);
   for (steady_clock = 50000; steady_clock <= 58007; steady_clock += 16) run_tick(steady);
   at(58007);
   EXPECT_EQ(run.sim_clock, 8000u);
@@ -84,11 +90,8 @@ TEST_F(DrivenRun, stalled_window_catches_up_to_the_same_state) {
 // the same tape and state whether or not a long pause sat in between, and nothing is recorded
 // while paused.
 TEST_F(DrivenRun, pause_leaves_sim_clock_and_tape_untouched) {
-  RunRecord plain;
-  plain.entry_txid = kZeroTxid;
   uint64_t plain_clock = 50000;
-  plain.callbacks.tick_count = [&plain_clock] { return plain_clock; };
-  start_run(plain);
+  RunRecord plain = started_twin(plain_clock);
   start_run(run);
 
   clock = plain_clock = 50000 + 1000;

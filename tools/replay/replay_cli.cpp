@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <charconv>
 #include <fstream>
 #include <map>
@@ -132,7 +133,7 @@ int run_replay_cli(const std::vector<std::string>& args, std::string& out, std::
     }
     if (name != "--entry" && name != "--tape" && name != "--tape-file" && name != "--pieces" &&
         name != "--payload") {
-      err = "error: unknown argument \"" + name + "\"\n" + kUsage;
+      err = "error: unknown argument \"" + name + "\" (see --help)\n";
       return kExitUnreadable;
     }
     if (i + 1 >= args.size()) {
@@ -151,8 +152,7 @@ int run_replay_cli(const std::vector<std::string>& args, std::string& out, std::
   engine::ReplayResult result;
   json output;
   if (sources != 1) {
-    failure = usage("give exactly one of --tape, --tape-file, --pieces or --payload\n" +
-                    std::string(kUsage));
+    failure = usage("give exactly one of --tape, --tape-file, --pieces or --payload (see --help)");
   } else if (has("--payload")) {
     if (has("--entry")) {
       failure = usage("--payload takes its entry txid from the payload");

@@ -84,9 +84,7 @@ class ReplayProgram : public ::testing::Test {
     EXPECT_EQ(outcome.code, code) << reason << ": " << outcome.err;
     EXPECT_EQ(outcome.err.rfind("error: ", 0), 0u) << outcome.err;
     EXPECT_NE(outcome.err.find(reason), std::string::npos) << outcome.err;
-    if (code != replay_tool::kExitUnreadable || outcome.err.find("usage") == std::string::npos) {
-      EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
-    }
+    EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
     EXPECT_TRUE(outcome.out.empty()) << outcome.out;
   }
 
