@@ -1,0 +1,139 @@
+// Shared by the payment tests and the payment benchmark: points the network code at the devnet
+// the CTest fixture started (OSTAKKA_DEVNET_INFO), drives the devnet's admin routes (fund, mine,
+// faults), and makes a fresh wallet the game is bound to, the way the Korb wallet application
+// leaves one behind: a registry entry, the HD wallet file and this installation's bind file.
+#pragma once
+
+#include <openssl/rand.h>
+#include <stdlib.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "config/deploy_config.h"
+#include "korb/atomic_file.h"
+#include "korb/registry.h"
+#include "korb/session.h"
+#include "wallet/http_client.h"
+#include "wallet/http_test_seam.h"
+#include "wallet/mnemonic.h"
+
+namespace devnet_wallet {
+
+struct DevnetInfo {
+  int port = 0;
+  std::string ca;
+  std::string base;  // https://127.0.0.1:PORT
+};
+
+// Reads the fixture's info file. False with a reason when there is none.
+inline bool read_devnet_info(DevnetInfo& info, std::string& error) {
+  const char* path = std::getenv("OSTAKKA_DEVNET_INFO");
+  if (path == nullptr || *path == '\0') {
+    error = "OSTAKKA_DEVNET_INFO is not set (run through ctest, which starts the devnet)";
+    return false;
+  }
+  std::ifstream in(path);
+  const auto doc = nlohmann::json::parse(in, nullptr, false);
+  if (!doc.is_object() || !doc.contains("port") || !doc["port"].is_number_integer() ||
+      !doc.contains("ca") || !doc["ca"].is_string()) {
+    error = std::string("unreadable devnet info file ") + path;
+    return false;
+  }
+  info.port = doc["port"].get<int>();
+  info.ca = doc["ca"].get<std::string>();
+  info.base = "https://127.0.0.1:" + std::to_string(info.port);
+  return true;
+}
+
+// Every service of the devnet on its one port; the service host name stays pinned to 127.0.0.1.
+inline void point_at_devnet(const DevnetInfo& info) {
+  wallet::NetworkEndpoints endpoints;
+  endpoints.service_scheme = "https";
+  endpoints.service_host = std::string(config::deploy_config().service_host);
+  endpoints.service_ip = "127.0.0.1";
+  endpoints.service_port = info.port;
+  endpoints.woc_base = info.base + "/woc";
+  endpoints.ordinals_api_base = info.base + "/gorillapool/api";
+  endpoints.ordinals_content_base = info.base + "/gorillapool";
+  endpoints.arc_base = info.base + "/arc";
+  endpoints.ca_file = info.ca;
+  wallet::set_network_endpoints_for_test(endpoints);
+}
+
+// POST to an admin route; the parsed answer, or a discarded value with `error` set.
+inline nlohmann::json admin(const DevnetInfo& info, const std::string& route,
+                            const nlohmann::json& body, std::string* error = nullptr) {
+  std::string answer, failure;
+  if (!wallet::wallet_http_post_json(info.base + "/admin/" + route, body.dump(), answer, failure,
+                                     30, 1)) {
+    if (error) *error = failure;
+    return nlohmann::json::value_t::discarded;
+  }
+  return nlohmann::json::parse(answer, nullptr, false);
+}
+
+// Pays `satoshis` from the devnet's faucet to `address`; the funding txid or "".
+inline std::string fund(const DevnetInfo& info, const std::string& address, int64_t satoshis) {
+  const auto answer = admin(info, "fund", {{"address", address}, {"satoshis", satoshis}});
+  return answer.is_object() && answer.contains("txid") && answer["txid"].is_string()
+             ? answer["txid"].get<std::string>()
+             : std::string();
+}
+
+inline bool mine(const DevnetInfo& info) {
+  return admin(info, "mine", nlohmann::json::object()).is_object();
+}
+
+// A decoded transaction as WhatsOnChain serves it, or a discarded value when it is unknown.
+inline nlohmann::json decoded_tx(const DevnetInfo& info, const std::string& txid) {
+  std::string body, error;
+  if (!wallet::wallet_http_get(info.base + "/woc/v1/bsv/main/tx/" + txid, body, error, 20, false))
+    return nlohmann::json::value_t::discarded;
+  return nlohmann::json::parse(body, nullptr, false);
+}
+
+// Points LOCALAPPDATA at a fresh folder and attaches as the game. Call once per process, before
+// anything else touches the Korb data directory.
+inline std::string use_fresh_data_directory() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "ostakka-pay-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) return {};
+  setenv("LOCALAPPDATA", pattern.c_str(), 1);
+  korb::attach_app(pattern + "/game", "O-Stakka");
+  return pattern;
+}
+
+inline std::string random_mnemonic() {
+  std::array<unsigned char, 16> entropy{};
+  if (RAND_bytes(entropy.data(), static_cast<int>(entropy.size())) != 1) return {};
+  return wallet::mnemonic_from_entropy(entropy);
+}
+
+// Writes a new HD wallet (receive counter `recv1`) into the registry, binds the game to it and
+// loads it. Returns the wallet id, or "" on failure.
+inline std::string create_bound_wallet(const std::string& mnemonic, uint32_t recv1 = 0) {
+  const std::string id = korb::new_wallet_id();
+  std::filesystem::create_directories(korb::wallet_dir_path(id));
+  const nlohmann::json file = {
+      {"address", ""}, {"backup", true}, {"mnemonic", mnemonic}, {"recv", {0, recv1, 0, 0, 0, 0}},
+      {"show", 0},     {"version", 2}};
+  std::string error;
+  if (!korb::write_file_atomic(korb::wallet_dir_path(id) + "/wallet.json", file.dump(2), error))
+    return {};
+  {
+    korb::RegistryLock lock;
+    nlohmann::json registry = korb::load_registry();
+    registry["wallets"].push_back({{"id", id}, {"name", "Test " + id}});
+    if (!korb::save_registry(registry)) return {};
+  }
+  korb::clear_session();
+  korb::bind_wallet(id);
+  return korb::ensure_session() && korb::is_connected() ? id : std::string();
+}
+
+}  // namespace devnet_wallet
