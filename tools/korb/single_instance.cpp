@@ -43,21 +43,20 @@ SingleInstanceServer::SingleInstanceServer(QObject* parent) : QObject(parent) {
 }
 
 bool SingleInstanceServer::listen(const QString& name) {
-  server_.setSocketOptions(QLocalServer::UserAccessOption);
-  if (server_.listen(name)) return true;
-  if (server_.serverError() != QAbstractSocket::AddressInUseError) return false;
-  // Someone answers: a real instance runs. Nobody answers: a crashed instance left its socket.
+  // Listening with access options replaces an existing socket file without complaint, so ask
+  // first: someone answers, a real instance runs; nobody answers, a crashed one left its file.
   QLocalSocket probe;
   probe.connectToServer(name);
   if (probe.waitForConnected(connect_timeout_ms)) return false;
   QLocalServer::removeServer(name);
+  server_.setSocketOptions(QLocalServer::UserAccessOption);
   return server_.listen(name);
 }
 
 void SingleInstanceServer::on_new_connection() {
   while (QLocalSocket* client = server_.nextPendingConnection()) {
     connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
-    connect(client, &QLocalSocket::readyRead, this, [this, client] {
+    auto read_request = [this, client] {
       QByteArray received = client->property("received").toByteArray();
       received += client->read(max_request_bytes - received.size());
       client->setProperty("received", received);
@@ -67,7 +66,10 @@ void SingleInstanceServer::on_new_connection() {
       } else if (received.size() >= max_request_bytes || received.contains('\n')) {
         client->disconnectFromServer();
       }
-    });
+    };
+    connect(client, &QLocalSocket::readyRead, this, read_request);
+    // A quick client may have written and left before we got here.
+    if (client->bytesAvailable() > 0) read_request();
   }
 }
 

@@ -1,0 +1,176 @@
+#include "tools/korb/korb_test_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace korb_test {
+
+namespace {
+
+void remember(const char* name, std::string& value, bool& present) {
+  const char* current = std::getenv(name);
+  present = current != nullptr;
+  if (present) value = current;
+}
+
+void restore(const char* name, const std::string& value, bool present) {
+  if (present) {
+    setenv(name, value.c_str(), 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
+}  // namespace
+
+TempDataDir::TempDataDir() {
+  remember("TMPDIR", old_tmpdir_, had_tmpdir_);
+  remember("LOCALAPPDATA", old_localappdata_, had_localappdata_);
+  std::string pattern = (std::filesystem::temp_directory_path() / "korbtest.XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) std::abort();
+  root_ = pattern;
+  setenv("LOCALAPPDATA", root_.c_str(), 1);
+  setenv("TMPDIR", root_.c_str(), 1);
+}
+
+TempDataDir::~TempDataDir() {
+  restore("TMPDIR", old_tmpdir_, had_tmpdir_);
+  restore("LOCALAPPDATA", old_localappdata_, had_localappdata_);
+  std::error_code ignored;
+  std::filesystem::remove_all(root_, ignored);
+}
+
+std::string korb_binary() {
+  return std::string(OSTAKKA_BIN_DIR) + "/korb";
+}
+
+namespace {
+
+pid_t spawn(const std::vector<std::string>& args, int out_fd, int err_fd) {
+  const std::string binary = korb_binary();
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(binary.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out_fd, STDOUT_FILENO);
+    dup2(err_fd, STDERR_FILENO);
+    execv(binary.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int exit_code_of(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int temp_file(const char* stem, std::string& path) {
+  path = (std::filesystem::temp_directory_path() / stem).string() + ".XXXXXX";
+  return mkstemp(path.data());
+}
+
+}  // namespace
+
+RunResult run_korb(const std::vector<std::string>& args, std::chrono::milliseconds timeout) {
+  RunResult result;
+  std::string out_path, err_path;
+  const int out_fd = temp_file("korbout", out_path);
+  const int err_fd = temp_file("korberr", err_path);
+  const pid_t pid = spawn(args, out_fd, err_fd);
+  close(out_fd);
+  close(err_fd);
+  if (pid > 0) {
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (done == pid) {
+      result.exit_code = exit_code_of(status);
+    } else {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+  }
+  result.out = read_text(out_path);
+  result.err = read_text(err_path);
+  unlink(out_path.c_str());
+  unlink(err_path.c_str());
+  return result;
+}
+
+pid_t start_korb(const std::vector<std::string>& args, const std::string& output_path) {
+  const int fd = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const pid_t pid = spawn(args, fd, fd);
+  close(fd);
+  return pid;
+}
+
+int stop_process(pid_t pid, int signal, std::chrono::milliseconds grace) {
+  kill(pid, signal);
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + grace;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return exit_code_of(status);
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return in ? text.str() : std::string();
+}
+
+nlohmann::json read_json(const std::string& path) {
+  return nlohmann::json::parse(read_text(path), nullptr, false);
+}
+
+void write_text(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string create_wallet(const std::string& name, std::string* words) {
+  const RunResult run = run_korb({"create", "--name", name});
+  std::smatch match;
+  if (run.exit_code != 0 || !std::regex_search(run.out, match, std::regex("wallet (w[0-9]+)"))) {
+    return {};
+  }
+  std::smatch phrase;
+  if (words != nullptr &&
+      std::regex_search(run.out, phrase, std::regex("\n  ([a-z]+( [a-z]+){11})\n"))) {
+    *words = phrase[1];
+  }
+  return match[1];
+}
+
+bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+}  // namespace korb_test

@@ -1,0 +1,41 @@
+// The window's decisions without a window: row texts, kept selections, button states.
+#include <gtest/gtest.h>
+
+#include "tools/korb/window_model.h"
+
+namespace {
+
+using korb_app::StoredWallet;
+
+TEST(window_model, rows_say_who_asks_and_which_wallet_is_which) {
+  const korb::ConnectRequest request{"w1700000000000", "O-Stakka", "/games/ostakka", 1000};
+  EXPECT_EQ(korb_app::request_row_text(request, 1012),
+            "O-Stakka asks to connect \u2014 /games/ostakka (12 s ago)");
+  EXPECT_EQ(korb_app::request_row_text({"w1", "", "", 1000}, 990),
+            "An app asks to connect (just now)");
+  EXPECT_EQ(korb_app::wallet_row_text({"w5", "Main", "1Abc"}), "Main \u2014 1Abc (w5)");
+  EXPECT_EQ(korb_app::wallet_row_text({"w6", "Torn", ""}), "Torn \u2014 wallet file unusable (w6)");
+}
+
+// The once-a-second refresh must not move the player's choice to another wallet or request.
+TEST(window_model, selections_survive_a_refresh) {
+  std::vector<StoredWallet> wallets = {{"w1", "A", ""}, {"w2", "B", ""}, {"w3", "C", ""}};
+  EXPECT_EQ(korb_app::kept_selection(wallets, "w2"), 1);
+  wallets.erase(wallets.begin());
+  EXPECT_EQ(korb_app::kept_selection(wallets, "w2"), 0);
+  EXPECT_EQ(korb_app::kept_selection(wallets, "w3"), 1);
+  EXPECT_EQ(korb_app::kept_selection(wallets, "gone"), 0);
+  EXPECT_EQ(korb_app::kept_selection(std::vector<StoredWallet>{}, "w2"), -1);
+  const std::vector<korb::ConnectRequest> requests = {{"w9", "X", "", 0}, {"w10", "Y", "", 0}};
+  EXPECT_EQ(korb_app::kept_selection(requests, "w10"), 1);
+}
+
+TEST(window_model, approve_needs_a_request_and_a_wallet) {
+  EXPECT_FALSE(korb_app::answer_buttons(false, true).approve);
+  EXPECT_FALSE(korb_app::answer_buttons(false, true).deny);
+  EXPECT_FALSE(korb_app::answer_buttons(true, false).approve);
+  EXPECT_TRUE(korb_app::answer_buttons(true, false).deny);
+  EXPECT_TRUE(korb_app::answer_buttons(true, true).approve);
+}
+
+}  // namespace
