@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "wallet/http_test_seam.h"
 #include "wallet/local_http_server.h"
+#include "wallet/ow_korb_wallet.h"
 
 namespace {
 
@@ -293,6 +297,46 @@ TEST_F(HttpClientTest, service_base_url_names_a_non_standard_port) {
   endpoints.service_port = 47823;
   wallet::set_network_endpoints_for_test(endpoints);
   EXPECT_EQ(wallet::service_base_url(), "https://svc.example:47823");
+}
+
+std::string g_data_dir;
+
+// A deployment with its own certificate authority names the file relative to the Korb data
+// directory; the request must load exactly that file (a missing one is a certificate error,
+// never a silent fall-back to the system store).
+TEST_F(HttpClientTest, ca_file_is_taken_inside_the_data_directory) {
+  namespace fs = std::filesystem;
+  char pattern[] = "/tmp/ostakka-ca-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  g_data_dir = pattern;
+  wallet::BridgeHooks hooks;
+  hooks.data_directory = [] { return g_data_dir; };
+  wallet::install_bridge_hooks(hooks);
+  LocalHttpServer server([](const Request&) { return Response{200, "plain"}; });
+  wallet::NetworkEndpoints endpoints;
+  endpoints.service_host = kPinnedHost;
+  endpoints.service_ip = "127.0.0.1";
+  endpoints.ca_file = "devnet/ca.pem";
+  wallet::set_network_endpoints_for_test(endpoints);
+  const std::string url = "https://127.0.0.1:" + std::to_string(server.port()) + "/";
+
+  std::string body, error;
+  EXPECT_FALSE(wallet::wallet_http_get(url, body, error, 5, false));
+  EXPECT_EQ(error, curl_easy_strerror(CURLE_SSL_CACERT_BADFILE));
+
+  fs::create_directories(g_data_dir + "/devnet");
+  fs::copy_file("/etc/ssl/certs/ca-certificates.crt", g_data_dir + "/devnet/ca.pem");
+  EXPECT_FALSE(wallet::wallet_http_get(url, body, error, 5, false));
+  EXPECT_NE(error, curl_easy_strerror(CURLE_SSL_CACERT_BADFILE)) << "the file was found";
+  EXPECT_FALSE(error.empty());
+
+  endpoints.ca_file = g_data_dir + "/elsewhere.pem";  // absolute paths stay as they are
+  wallet::set_network_endpoints_for_test(endpoints);
+  EXPECT_FALSE(wallet::wallet_http_get(url, body, error, 5, false));
+  EXPECT_EQ(error, curl_easy_strerror(CURLE_SSL_CACERT_BADFILE));
+
+  wallet::install_bridge_hooks({});
+  fs::remove_all(g_data_dir);
 }
 
 }  // namespace

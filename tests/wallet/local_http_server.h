@@ -126,6 +126,12 @@ class LocalHttpServer {
       const ssize_t got = ::recv(connection, chunk, sizeof chunk, 0);
       if (got <= 0) return;
       data.append(chunk, static_cast<std::size_t>(got));
+      // A TLS hello is not HTTP: answer in plain text at once so the client fails fast.
+      if (static_cast<unsigned char>(data[0]) == 0x16) {
+        static const char kPlain[] = "HTTP/1.1 400 Plain\r\nConnection: close\r\n\r\n";
+        send_all(connection, kPlain, sizeof kPlain - 1);
+        return;
+      }
       head_end = data.find("\r\n\r\n");
     }
     if (head_end == std::string::npos) return;
