@@ -88,8 +88,10 @@ std::string claim_paymail(const std::string& alias_in, const std::string& pubkey
   body["sig"] = signature;
   std::string answer, request_error;
   if (!wallet::wallet_http_post_json(wallet::service_base_url() + "/api/paymail/claim", body.dump(),
-                                     answer, request_error, kClaimTimeout, kClaimAttempts))
-    return request_error;
+                                     answer, request_error, kClaimTimeout, kClaimAttempts)) {
+    // An error status is the service's answer; a transport failure is not, and says so itself.
+    return request_error.rfind("HTTP ", 0) == 0 ? "paymail host refused" : request_error;
+  }
   return claim_answer_ok(answer) ? std::string() : "paymail host refused";
 }
 

@@ -19,7 +19,8 @@ std::string paymail_claim_message(const std::string& alias, const std::string& p
 
 // Signs the claim with the identity key and posts it to the service. Returns an error text, empty
 // on success: "need alias and pubkey", the signer's error or "could not sign paymail claim",
-// "identity pubkey mismatch", the request's error text, "paymail host refused".
+// "identity pubkey mismatch", "paymail host refused" (any answer but success), or the transport
+// error when there was no answer.
 [[nodiscard]] std::string claim_paymail(const std::string& alias, const std::string& pubkey,
                                         const std::string& address, const std::string& avatar,
                                         const std::string& ord_address);

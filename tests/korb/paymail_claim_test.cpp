@@ -1,0 +1,167 @@
+// The paymail name's network side against the devnet: a claim publishes the identity key under
+// the name (the service then answers it), is sent once per distinct set of values, refuses what
+// it must, and the identity's role at the service becomes the local registry's "host_role".
+#include "korb/paymail_claim.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+#include <openssl/rand.h>
+
+#include <filesystem>
+#include <mutex>
+
+#include "korb/paymail.h"
+#include "korb/session.h"
+#include "wallet/devnet_wallet.h"
+#include "wallet/encoding.h"
+#include "wallet/hd_keys.h"
+
+namespace {
+
+using nlohmann::json;
+
+devnet_wallet::DevnetInfo g_devnet;
+std::string g_data_dir;
+
+struct DevnetEnvironment : ::testing::Environment {
+  void SetUp() override {
+    ASSERT_EQ(curl_global_init(CURL_GLOBAL_ALL), CURLE_OK);
+    std::string error;
+    ASSERT_TRUE(devnet_wallet::read_devnet_info(g_devnet, error)) << error;
+    devnet_wallet::point_at_devnet(g_devnet);
+    g_data_dir = devnet_wallet::use_fresh_data_directory();
+    ASSERT_FALSE(g_data_dir.empty());
+  }
+  void TearDown() override {
+    wallet::clear_network_endpoints_for_test();
+    std::filesystem::remove_all(g_data_dir);
+    curl_global_cleanup();
+  }
+};
+const auto* const devnet_environment =
+    ::testing::AddGlobalTestEnvironment(new DevnetEnvironment);  // NOLINT: owned by gtest
+
+std::string random_alias() {
+  unsigned char bytes[6];
+  EXPECT_EQ(RAND_bytes(bytes, sizeof bytes), 1);
+  return "p" + wallet::hex_encode(bytes, sizeof bytes);
+}
+
+// GET on the service host (pinned to the devnet); the parsed answer or a discarded value.
+json service_get(const std::string& path) {
+  std::string body, error;
+  if (!wallet::wallet_http_get(wallet::service_base_url() + path, body, error, 20, false))
+    return json::value_t::discarded;
+  return json::parse(body, nullptr, false);
+}
+
+int armed_faults() {
+  std::string body, error;
+  if (!wallet::wallet_http_get(g_devnet.base + "/admin/state", body, error, 20, false)) return -1;
+  return json::parse(body, nullptr, false).value("faults", -1);
+}
+
+class PaymailClaimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(devnet_wallet::admin(g_devnet, "fault/clear", json::object()).is_object());
+    ASSERT_FALSE(devnet_wallet::create_bound_wallet(devnet_wallet::random_mnemonic()).empty());
+    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
+    pubkey_ = wallet::session().identity_public_key;
+    address_ = wallet::session().payment_address;
+    std::string priv, pub;
+    ASSERT_TRUE(wallet::derive_path_keys(wallet::ordinals_path(0), priv, pub, ord_address_));
+  }
+  void TearDown() override { (void)devnet_wallet::admin(g_devnet, "fault/clear", json::object()); }
+
+  std::string pubkey_, address_, ord_address_;
+};
+
+// The claim publishes the identity key under the name; the same values are not sent again, a
+// change is, and a refused claim is retried next time.
+TEST_F(PaymailClaimTest, publishes_the_identity_key_once_per_value_set) {
+  const std::string alias = random_alias();
+  EXPECT_EQ(korb::claim_paymail_if_changed(alias, pubkey_, address_, "", ord_address_), "");
+  const json id = service_get("/api/bsvalias/id/" + alias + "@" +
+                              std::string(config::deploy_config().paymail_domain));
+  ASSERT_TRUE(id.is_object());
+  EXPECT_EQ(id.value("pubkey", ""), pubkey_);
+
+  // An armed failure shows whether a request is made at all.
+  devnet_wallet::admin(g_devnet, "fault",
+                       {{"route", "/api/paymail/claim"}, {"kind", "status"}, {"status", 500}});
+  EXPECT_EQ(korb::claim_paymail_if_changed(alias, pubkey_, address_, "", ord_address_), "");
+  EXPECT_EQ(armed_faults(), 1) << "an unchanged claim was sent again";
+
+  const std::string avatar = "https://example.org/" + alias + ".png";
+  EXPECT_EQ(korb::claim_paymail_if_changed(alias, pubkey_, address_, avatar, ord_address_),
+            "paymail host refused");
+  EXPECT_EQ(armed_faults(), 0);
+  EXPECT_EQ(korb::claim_paymail_if_changed(alias, pubkey_, address_, avatar, ord_address_), "");
+  const json profile = service_get("/api/bsvalias/public-profile/" + alias + "@" +
+                                   std::string(config::deploy_config().paymail_domain));
+  EXPECT_EQ(profile.value("avatar", ""), avatar);
+}
+
+// Refusals: nothing to claim, a key that is not the signer's, a name another identity holds.
+TEST_F(PaymailClaimTest, refuses_what_it_cannot_claim) {
+  EXPECT_EQ(korb::claim_paymail(" @ ", pubkey_, address_, "", ""), "need alias and pubkey");
+  EXPECT_EQ(korb::claim_paymail("bob", "", address_, "", ""), "need alias and pubkey");
+  EXPECT_EQ(korb::claim_paymail_if_changed("", pubkey_, address_, "", ""), "");
+  std::string other = pubkey_;
+  other.back() = other.back() == '0' ? '1' : '0';
+  EXPECT_EQ(korb::claim_paymail(random_alias(), other, address_, "", ""),
+            "identity pubkey mismatch");
+  // The architect's name belongs to the architect.
+  EXPECT_EQ(korb::claim_paymail("@Hollin", pubkey_, address_, "", ""), "paymail host refused");
+}
+
+// The message the service verifies: the ordinals address and its separator only when known.
+TEST(paymail_claim_message, fields_in_order) {
+  EXPECT_EQ(korb::paymail_claim_message("al", "02ab", "1Pay", "av", "1Ord", 1700000000),
+            "OW-PAYMAIL-CLAIM|al|02ab|1Pay|av|1Ord|1700000000");
+  EXPECT_EQ(korb::paymail_claim_message("al", "02ab", "1Pay", "", "", 5),
+            "OW-PAYMAIL-CLAIM|al|02ab|1Pay||5");
+  EXPECT_TRUE(korb::claim_answer_ok(R"({"ok":true})"));
+  EXPECT_TRUE(korb::claim_answer_ok(R"({"success":true,"ok":false})"));
+  EXPECT_FALSE(korb::claim_answer_ok(R"({"ok":"true"})"));
+  EXPECT_FALSE(korb::claim_answer_ok("OK"));
+  EXPECT_FALSE(korb::claim_answer_ok("[true]"));
+}
+
+std::string stored_role() {
+  std::lock_guard<std::mutex> lock(korb::paymail_registry_mutex());
+  const json registry = korb::load_paymail_registry();
+  auto it = registry.find("host_role");
+  return it == registry.end() ? "(none)" : it->is_string() ? it->get<std::string>() : "(bad)";
+}
+
+// The role the service reports sets the local quota's role; the default role removes it, and a
+// failed read leaves it as it was.
+TEST_F(PaymailClaimTest, host_role_follows_the_service) {
+  devnet_wallet::admin(g_devnet, "role", {{"pubkey", pubkey_}, {"role", "dev"}});
+  korb::sync_host_role();
+  EXPECT_EQ(stored_role(), "dev");
+  devnet_wallet::admin(g_devnet, "fault",
+                       {{"route", "/api/paymail/quota/"}, {"kind", "status"}, {"status", 503}});
+  devnet_wallet::admin(g_devnet, "role", {{"pubkey", pubkey_}, {"role", "default"}});
+  korb::sync_host_role();
+  EXPECT_EQ(stored_role(), "dev");
+  korb::sync_host_role();
+  EXPECT_EQ(stored_role(), "(none)");
+}
+
+// The status worker claims the wallet's own name with its own keys.
+TEST_F(PaymailClaimTest, status_snapshot_claims_the_wallets_name) {
+  const std::string alias = random_alias();
+  ASSERT_EQ(korb::register_local_name(alias, pubkey_, address_), "");
+  korb::StatusSnapshot status;
+  korb::status_snapshot(status);
+  ASSERT_TRUE(status.loaded);
+  const json id = service_get("/api/bsvalias/id/" + alias + "@" +
+                              std::string(config::deploy_config().paymail_domain));
+  ASSERT_TRUE(id.is_object()) << "the name was not claimed";
+  EXPECT_EQ(id.value("pubkey", ""), pubkey_);
+}
+
+}  // namespace
