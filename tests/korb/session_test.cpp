@@ -1,0 +1,375 @@
+// Loading the bound wallet's file into the session, saving it back, and the key services. The
+// wallet file holds the mnemonic: a wrong load pays from the wrong key, a torn save loses coins.
+#include "korb/session.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "korb/atomic_file.h"
+#include "korb_test_support.h"
+#include "wallet/encoding.h"
+#include "wallet/hd_keys.h"
+#include "wallet/http_test_seam.h"
+#include "wallet/keys.h"
+#include "wallet/mnemonic.h"
+#include "wallet/signatures.h"
+
+namespace {
+
+using korb_test::event_text;
+using korb_test::KorbTest;
+using korb_test::read_text;
+using korb_test::write_text;
+using Json = nlohmann::json;
+
+struct PathKeys {
+  std::string private_key, public_key, address;
+};
+
+// Derives a path straight from the phrase, without the session and its cache, so the session's
+// choice of index is checked against an independent derivation.
+PathKeys derive_independently(const std::string& mnemonic, const wallet::DerivationPath& path) {
+  wallet::Digest64 seed{};
+  EXPECT_TRUE(wallet::mnemonic_to_seed(mnemonic, "", seed));
+  wallet::ExtendedKey key;
+  EXPECT_TRUE(wallet::master_key_from_seed(seed.data(), seed.size(), key));
+  for (uint32_t index : path) {
+    wallet::ExtendedKey child;
+    EXPECT_TRUE(wallet::derive_child_private(key, index, child));
+    key = child;
+  }
+  PathKeys out;
+  out.private_key = wallet::hex_encode(key.key.data(), key.key.size());
+  EXPECT_TRUE(wallet::public_key_from_private(out.private_key, out.public_key));
+  out.address = wallet::address_from_public_key(out.public_key);
+  return out;
+}
+
+class session : public KorbTest {
+ protected:
+  void SetUp() override {
+    KorbTest::SetUp();
+    write_registry(Json::parse(R"({"wallets": [{"id": "w1", "name": "Main"}]})"));
+  }
+  // Binds w1 (the only wallet) as the game does at start-up.
+  void attach() { korb::attach_app("/games/ostakka", "O-Stakka"); }
+  wallet::WalletSession snapshot() {
+    std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
+    return wallet::session();
+  }
+};
+
+TEST_F(session, show_above_the_payment_counter_uses_the_counter) {
+  write_hd_wallet("w1", korb_test::mnemonic_abandon, {{"recv", {0, 4, 0, 0, 0, 0}}, {"show", 9}});
+  attach();
+  ASSERT_TRUE(korb::is_connected());
+  auto s = snapshot();
+  EXPECT_TRUE(s.hd);
+  EXPECT_EQ(s.show, 4u);
+  EXPECT_EQ(s.payment_address,
+            derive_independently(korb_test::mnemonic_abandon, wallet::receive_path(4)).address);
+  EXPECT_EQ(s.identity_public_key,
+            derive_independently(korb_test::mnemonic_abandon, wallet::identity_path()).public_key);
+}
+
+TEST_F(session, recv_reads_six_counters_and_only_counters) {
+  write_hd_wallet("w1", korb_test::mnemonic_abandon,
+                  {{"recv", Json::parse(R"([1, 2, "3", -4, 5.5, 6, 7, 8])")}, {"show", 1}});
+  attach();
+  ASSERT_TRUE(korb::ensure_session());
+  auto s = snapshot();
+  EXPECT_EQ(s.recv, (std::array<uint32_t, 6>{1, 2, 0, 0, 0, 6}));
+  EXPECT_EQ(s.show, 1u);
+  EXPECT_EQ(s.payment_address,
+            derive_independently(korb_test::mnemonic_abandon, wallet::receive_path(1)).address);
+}
+
+TEST_F(session, a_bad_mnemonic_leaves_the_session_empty) {
+  const std::string eleven =
+      "abandon abandon abandon abandon abandon abandon abandon abandon "
+      "abandon abandon about";
+  for (const std::string& phrase :
+       {eleven, std::string(korb_test::mnemonic_abandon) + " abandon",
+        std::string("abandon abandon abandon abandon abandon abandon abandon abandon abandon "
+                    "abandon abandon zzzz"),
+        std::string("abandon abandon abandon abandon abandon abandon abandon abandon abandon "
+                    "abandon abandon abandon")}) {
+    write_hd_wallet("w1", phrase);
+    attach();
+    EXPECT_FALSE(korb::ensure_session()) << phrase;
+    EXPECT_FALSE(korb::is_connected()) << phrase;
+    auto s = snapshot();
+    EXPECT_FALSE(wallet::session_loaded());
+    EXPECT_TRUE(s.mnemonic.empty());
+  }
+}
+
+TEST_F(session, a_single_key_wallet_loads_but_never_counts_as_connected) {
+  const auto keys = derive_independently(korb_test::mnemonic_legal, wallet::receive_path(0));
+  write_text(wallet_path("w1"), Json({{"priv", keys.private_key.substr(1)}}).dump());
+  attach();
+  EXPECT_FALSE(korb::ensure_session()) << "63 characters is not a key";
+
+  write_text(wallet_path("w1"), Json({{"priv", keys.private_key}, {"paymail", "bob"}}).dump());
+  ASSERT_TRUE(korb::ensure_session());
+  auto s = snapshot();
+  EXPECT_FALSE(s.hd);
+  EXPECT_EQ(s.payment_public_key, keys.public_key);
+  EXPECT_EQ(s.payment_address, keys.address);
+  EXPECT_FALSE(korb::is_connected());
+
+  std::string pub, sig, error;
+  EXPECT_FALSE(korb::identity_sign("hello", pub, sig, error));
+  EXPECT_EQ(error, "Korb HD wallet not connected");
+  std::string priv;
+  EXPECT_FALSE(korb::encryption_keys(pub, priv, error));
+  EXPECT_EQ(error, "Korb HD wallet not connected");
+  EXPECT_FALSE(korb::save_session()) << "a single-key wallet is never rewritten in the HD form";
+}
+
+TEST_F(session, nothing_bound_or_nothing_readable_loads_nothing) {
+  write_registry(Json::parse(R"({"wallets": [{"id": "w1"}, {"id": "w2"}]})"));
+  write_hd_wallet("w1", korb_test::mnemonic_abandon);
+  attach();
+  EXPECT_FALSE(korb::ensure_session());
+  EXPECT_FALSE(korb::is_connected());
+  std::string address, paymail;
+  bool hd = true;
+  EXPECT_FALSE(korb::wallet_info(address, paymail, hd));
+
+  korb::bind_wallet("w2");  // bound, but its file is missing
+  EXPECT_FALSE(korb::ensure_session());
+  write_text(wallet_path("w2"), "{\"mnemonic\": ");
+  EXPECT_FALSE(korb::ensure_session());
+}
+
+TEST_F(session, wallet_info_reads_the_file_without_loading_keys) {
+  write_hd_wallet("w1", korb_test::mnemonic_abandon,
+                  {{"address", "1FromTheFile"}, {"paymail", "@Alice@elsewhere.example"}});
+  attach();
+  std::string address, paymail;
+  bool hd = false;
+  ASSERT_TRUE(korb::wallet_info(address, paymail, hd));
+  EXPECT_TRUE(hd);
+  EXPECT_EQ(address, "1FromTheFile");
+  EXPECT_EQ(paymail, "alice@orbweave.test");
+  EXPECT_FALSE(wallet::session_loaded());
+
+  write_text(wallet_path("w1"), R"({"priv": "not a key", "address": "1Legacy"})");
+  ASSERT_TRUE(korb::wallet_info(address, paymail, hd));
+  EXPECT_FALSE(hd);
+  EXPECT_EQ(address, "1Legacy");
+  EXPECT_EQ(paymail, "");
+
+  write_text(wallet_path("w1"), R"({"address": "1Nothing"})");
+  EXPECT_FALSE(korb::wallet_info(address, paymail, hd));
+}
+
+TEST_F(session, the_identity_signature_verifies_against_the_identity_key) {
+  write_hd_wallet("w1", korb_test::mnemonic_legal);
+  attach();
+  std::string pub, sig, error;
+  ASSERT_TRUE(korb::identity_sign("OW1|score|arcade|alice|alice|1|x", pub, sig, error)) << error;
+  EXPECT_EQ(pub,
+            derive_independently(korb_test::mnemonic_legal, wallet::identity_path()).public_key);
+  EXPECT_EQ(sig.size(), 88u);
+  EXPECT_TRUE(wallet::verify_message("OW1|score|arcade|alice|alice|1|x", pub, sig));
+  EXPECT_FALSE(wallet::verify_message("OW1|score|arcade|alice|alice|2|x", pub, sig));
+}
+
+TEST_F(session, the_encryption_keys_are_the_pair_of_the_encryption_path) {
+  write_hd_wallet("w1", korb_test::mnemonic_legal);
+  attach();
+  std::string pub, priv, error;
+  ASSERT_TRUE(korb::encryption_keys(pub, priv, error)) << error;
+  auto expected = derive_independently(korb_test::mnemonic_legal, wallet::encryption_path());
+  EXPECT_EQ(pub, expected.public_key);
+  EXPECT_EQ(priv, expected.private_key);
+}
+
+TEST_F(session, save_writes_the_hd_form_that_loads_back_the_same) {
+  Json owned = Json::parse(R"([{"origin": "o1", "txid": "t1", "vout": 2, "hidden": true,
+      "name": "Gem"}, {"origin": ""}, 7, {"origin": "o2", "txid": "t2", "vout": 0, "created": true}])");
+  Json contacts = Json::parse(R"([{"dest": "bob@x", "note": "n", "extra": [1]}])");
+  write_hd_wallet("w1", korb_test::mnemonic_legal,
+                  {{"recv", {0, 3, 0, 0, 0, 2}},
+                   {"show", 2},
+                   {"backup", true},
+                   {"paymail", "alice"},
+                   {"ord_avatar", "o1_0"},
+                   {"ord_owned", owned},
+                   {"contacts", contacts}});
+  attach();
+  ASSERT_TRUE(korb::ensure_session());
+  const auto before = snapshot();
+  ASSERT_TRUE(korb::save_session());
+
+  const std::string text = read_text(wallet_path("w1"));
+  EXPECT_NE(text.back(), '\n');
+  Json file = Json::parse(text);
+  EXPECT_EQ(text, file.dump(2)) << "sorted keys, two-space indent";
+  EXPECT_EQ(file["version"], 2);
+  EXPECT_EQ(file["mnemonic"], korb_test::mnemonic_legal);
+  EXPECT_EQ(file["identity"], before.identity_address);
+  EXPECT_EQ(file["address"], before.payment_address);
+  EXPECT_EQ(file["contacts"], contacts);
+  EXPECT_EQ(file["ord_owned"], Json::parse(R"([{"origin": "o1", "txid": "t1", "vout": 2,
+      "hidden": true, "name": "Gem", "created": false}, {"origin": "o2", "txid": "t2", "vout": 0,
+      "created": true}])"));
+
+  korb::clear_session();
+  ASSERT_TRUE(korb::ensure_session());
+  const auto after = snapshot();
+  EXPECT_EQ(after.recv, before.recv);
+  EXPECT_EQ(after.show, 2u);
+  EXPECT_TRUE(after.backup);
+  EXPECT_EQ(after.paymail_handle, "alice");
+  EXPECT_EQ(after.ord_avatar, "o1_0");
+  EXPECT_EQ(after.payment_address, before.payment_address);
+}
+
+TEST_F(session, save_needs_a_binding) {
+  write_hd_wallet("w1", korb_test::mnemonic_legal);
+  attach();
+  ASSERT_TRUE(korb::ensure_session());
+  korb::unbind_wallet();
+  EXPECT_FALSE(korb::save_session());
+}
+
+TEST_F(session, refresh_follows_the_wallet_application_s_changes) {
+  write_hd_wallet(
+      "w1", korb_test::mnemonic_abandon,
+      {{"recv", {0, 4, 0, 0, 0, 0}}, {"show", 4}, {"paymail", "alice"}, {"ord_avatar", "a_0"}});
+  attach();
+  ASSERT_TRUE(korb::ensure_session());
+
+  // The wallet application lowered the counter and dropped the avatar and the name.
+  write_hd_wallet("w1", korb_test::mnemonic_abandon, {{"recv", {0, 2, 0, 0, 0, 0}}, {"show", 4}});
+  korb::refresh_session();
+  auto s = snapshot();
+  EXPECT_EQ(s.recv[1], 2u);
+  EXPECT_EQ(s.show, 2u);
+  EXPECT_EQ(s.payment_address,
+            derive_independently(korb_test::mnemonic_abandon, wallet::receive_path(2)).address);
+  EXPECT_EQ(s.ord_avatar, "");
+  EXPECT_EQ(s.paymail_handle, "");
+
+  // A file caught half-written changes nothing.
+  write_text(wallet_path("w1"), "{\"recv\": [0, 9");
+  korb::refresh_session();
+  EXPECT_EQ(snapshot().recv[1], 2u);
+}
+
+TEST_F(session, clear_wipes_every_secret) {
+  write_hd_wallet("w1", korb_test::mnemonic_abandon);
+  attach();
+  ASSERT_TRUE(korb::ensure_session());
+  std::string pub, sig, error;
+  ASSERT_TRUE(korb::identity_sign("m", pub, sig, error));  // fills the seed cache
+  korb::clear_session();
+  auto s = snapshot();
+  EXPECT_FALSE(wallet::session_loaded());
+  EXPECT_TRUE(s.mnemonic.empty());
+  EXPECT_TRUE(s.payment_private_key.empty());
+  EXPECT_FALSE(s.seed_ready);
+  EXPECT_EQ(s.seed, (std::array<unsigned char, 64>{}));
+  EXPECT_EQ(s.master_key, (std::array<unsigned char, 32>{}));
+  EXPECT_TRUE(s.identity_public_key.empty());
+}
+
+TEST_F(session, session_ready_announces_the_full_paymail_address) {
+  write_hd_wallet("w1", korb_test::mnemonic_abandon, {{"paymail", "$Alice "}});
+  attach();
+  ASSERT_TRUE(korb::ensure_session());
+  korb::session_ready();
+  EXPECT_EQ(korb_test::recorded_events().back(), event_text({"paymail", "alice@orbweave.test"}));
+  EXPECT_EQ(korb::paymail_address(), "alice@orbweave.test");
+}
+
+TEST_F(session, the_status_snapshot_reports_the_loaded_wallet) {
+  // Nothing listens here: the balance reads fail at once and the balance stays unknown.
+  wallet::NetworkEndpoints closed;
+  closed.service_host = "svc.invalid";
+  closed.service_ip = "127.0.0.1";
+  closed.service_port = 9;
+  closed.woc_base = closed.ordinals_api_base = closed.ordinals_content_base = closed.arc_base =
+      "https://127.0.0.1:9";
+  wallet::set_network_endpoints_for_test(closed);
+  write_hd_wallet("w1", korb_test::mnemonic_abandon);
+  attach();
+  korb::StatusSnapshot status;
+  korb::status_snapshot(status);
+  wallet::clear_network_endpoints_for_test();
+  EXPECT_TRUE(status.loaded);
+  EXPECT_TRUE(status.hd);
+  EXPECT_FALSE(status.balance_read);
+  EXPECT_EQ(status.balance, -1);
+  EXPECT_EQ(status.address,
+            derive_independently(korb_test::mnemonic_abandon, wallet::receive_path(0)).address);
+  auto events = korb_test::recorded_events();
+  EXPECT_NE(std::find(events.begin(), events.end(), event_text({"status", "hd"})), events.end());
+}
+
+// The child saves the session in a loop, alternating the name, until it is killed. The wallet
+// file must always load afterwards with the same mnemonic.
+TEST_F(session, a_save_killed_at_any_moment_never_loses_the_mnemonic) {
+  write_hd_wallet("w1", korb_test::mnemonic_legal, {{"recv", {0, 1, 0, 0, 0, 0}}});
+  attach();
+  ASSERT_TRUE(korb::ensure_session());
+  std::mt19937 rng(std::random_device{}());
+  for (int round = 0; round < 25; ++round) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (unsigned i = 0;; ++i) {
+        {
+          std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
+          wallet::session().paymail_handle = (i % 2) ? "alice" : "bob";
+        }
+        (void)korb::save_session();
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200 + rng() % 15000));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    korb::clear_session();
+    ASSERT_TRUE(korb::ensure_session()) << "round " << round;
+    auto s = snapshot();
+    EXPECT_EQ(s.mnemonic, korb_test::mnemonic_legal);
+  }
+}
+
+TEST_F(session, fuzzed_wallet_files_never_crash_the_loader) {
+  const std::uint32_t seed = korb_test::fuzz_seed();
+  SCOPED_TRACE("OSTAKKA_FUZZ_SEED=" + std::to_string(seed));
+  std::mt19937 rng(seed);
+  const auto legacy = derive_independently(korb_test::mnemonic_legal, wallet::receive_path(0));
+  const std::string hd_doc = Json({{"mnemonic", korb_test::mnemonic_abandon},
+                                   {"recv", {0, 2, 0, 0, 0, 1}},
+                                   {"show", 1},
+                                   {"paymail", "alice"},
+                                   {"ord_owned", Json::parse(R"([{"origin": "o", "vout": 1}])")},
+                                   {"contacts", Json::array()}})
+                                 .dump();
+  const std::string legacy_doc = Json({{"priv", legacy.private_key}}).dump();
+  attach();
+  for (int i = 0; i < 300; ++i) {
+    write_text(wallet_path("w1"), korb_test::mutate(i % 2 ? hd_doc : legacy_doc, rng));
+    korb::clear_session();
+    if (korb::ensure_session()) {
+      auto s = snapshot();
+      ASSERT_FALSE(s.payment_address.empty());
+      ASSERT_LE(s.show, s.recv[1]);
+    }
+    std::string address, paymail;
+    bool hd = false;
+    (void)korb::wallet_info(address, paymail, hd);
+    korb::refresh_session();
+  }
+}
+
+}  // namespace
