@@ -119,9 +119,19 @@ bool perform_request(const std::string& url, std::string& body, const RequestOpt
   return true;
 }
 
-std::string transfer_error(const TransferResult& result) {
-  if (result.too_large) return kResponseTooLargeText;
-  return curl_easy_strerror(result.code);
+// One pinned request of the wallet functions; a handle that cannot be made or a failed transfer
+// becomes the error text (transfer failures are never retried).
+bool wallet_transfer(const std::string& url, std::string& body, const RequestOptions& options,
+                     TransferResult& result, std::string& error) {
+  if (!perform_request(url, body, options, PinMode::when_named, result)) {
+    error = "curl init failed";
+    return false;
+  }
+  if (result.code != CURLE_OK) {
+    error = result.too_large ? kResponseTooLargeText : curl_easy_strerror(result.code);
+    return false;
+  }
+  return true;
 }
 
 bool is_success_status(long status) {
@@ -212,14 +222,7 @@ bool wallet_http_get(const std::string& url, std::string& body, std::string& err
     body.clear();
     error.clear();
     TransferResult result;
-    if (!perform_request(url, body, options, PinMode::when_named, result)) {
-      error = "curl init failed";
-      return false;
-    }
-    if (result.code != CURLE_OK) {
-      error = transfer_error(result);
-      return false;
-    }
+    if (!wallet_transfer(url, body, options, result, error)) return false;
     if (result.status == 429 && attempt < kWalletGetMaxRetries) {
       retry_pause(attempt);
       continue;
@@ -248,17 +251,14 @@ bool wallet_http_post_json(const std::string& url, const std::string& json_text,
     options.connect_timeout = 8;
     options.timeout = timeout_seconds;
     options.user_agent = kWalletUserAgent;
-    TransferResult result;
-    const bool made = headers && perform_request(url, body, options, PinMode::when_named, result);
-    curl_slist_free_all(headers);
-    if (!made) {
+    if (!headers) {
       error = "curl init failed";
       return false;
     }
-    if (result.code != CURLE_OK) {
-      error = transfer_error(result);
-      return false;
-    }
+    TransferResult result;
+    const bool done = wallet_transfer(url, body, options, result, error);
+    curl_slist_free_all(headers);
+    if (!done) return false;
     if (result.status == 429 && attempt + 1 < max_attempts) {
       retry_pause(attempt);
       continue;
@@ -280,14 +280,7 @@ bool local_http_get(const std::string& url, std::string& body, std::string& erro
   options.skip_verification =
       starts_with(url, "https://127.0.0.1") || starts_with(url, "https://localhost");
   TransferResult result;
-  if (!perform_request(url, body, options, PinMode::when_named, result)) {
-    error = "curl init failed";
-    return false;
-  }
-  if (result.code != CURLE_OK) {
-    error = transfer_error(result);
-    return false;
-  }
+  if (!wallet_transfer(url, body, options, result, error)) return false;
   if (is_success_status(result.status)) return true;
   error = "HTTP " + std::to_string(result.status);
   return false;
