@@ -1,0 +1,124 @@
+// An entry payment end to end against the devnet on loopback: unspent refresh, candidates,
+// building, signing, the own submission and the bookkeeping afterwards. Repeated payments from one
+// wallet, each spending the previous one's change; the first payment (which derives the seed) is
+// made before timing starts. Reports the median and the worst payment. Target: median < 150 ms.
+//
+// Uses the devnet named by OSTAKKA_DEVNET_INFO, or starts its own one (node tools/devnet).
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+
+#include <unistd.h>
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/deploy_config.h"
+#include "tests/wallet/devnet_wallet.h"
+#include "wallet/arcade_payments.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Starts a devnet for this run and writes its info file. The devnet is stopped at the end (and
+// ends by itself after its lifetime in any case). False when node or the devnet cannot start.
+pid_t g_own_devnet = 0;
+
+bool start_own_devnet(const fs::path& folder, std::string& info_path) {
+  const fs::path out = folder / "devnet.out";
+  const fs::path pid = folder / "devnet.pid";
+  const std::string command = "node " OSTAKKA_SOURCE_DIR
+                              "/tools/devnet/devnet start --port 0 --block-seconds 0 "
+                              "--lifetime 900 --state '" +
+                              (folder / "state").string() + "' > '" + out.string() +
+                              "' 2>/dev/null & echo $! > '" + pid.string() + "'";
+  if (std::system(command.c_str()) != 0) return false;
+  std::ifstream(pid) >> g_own_devnet;
+  for (int i = 0; i < 300; ++i) {
+    std::ifstream in(out);
+    std::string line;
+    if (std::getline(in, line) && line.find("\"ready\"") != std::string::npos) {
+      info_path = (folder / "info.json").string();
+      std::ofstream(info_path) << line << "\n";
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+void BM_entry_payment(benchmark::State& state) {
+  curl_global_init(CURL_GLOBAL_ALL);
+  const fs::path folder =
+      fs::temp_directory_path() / ("ostakka-pay-bench-" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  if (std::getenv("OSTAKKA_DEVNET_INFO") == nullptr) {
+    std::string info_path;
+    if (!start_own_devnet(folder, info_path)) {
+      state.SkipWithError("no devnet: set OSTAKKA_DEVNET_INFO or install node");
+      return;
+    }
+    setenv("OSTAKKA_DEVNET_INFO", info_path.c_str(), 1);
+  }
+  devnet_wallet::DevnetInfo devnet;
+  std::string error;
+  if (!devnet_wallet::read_devnet_info(devnet, error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  devnet_wallet::point_at_devnet(devnet);
+  const std::string data_dir = devnet_wallet::use_fresh_data_directory();
+  if (devnet_wallet::create_bound_wallet(devnet_wallet::random_mnemonic()).empty()) {
+    state.SkipWithError("could not create the wallet");
+    return;
+  }
+  const std::string address = wallet::session().payment_address;
+  if (devnet_wallet::fund(devnet, address, 100000000).empty()) {
+    state.SkipWithError("could not fund the wallet");
+    return;
+  }
+  const auto& cfg = config::deploy_config();
+  const std::string house(cfg.house_address), pot(cfg.pot_address);
+  // The first payment derives the seed and reads the unspent lists: not timed.
+  if (wallet::pay_arcade_entry(house, pot).rfind("success", 0) != 0) {
+    state.SkipWithError("the first payment failed");
+    return;
+  }
+
+  std::vector<double> times_ms;
+  int failures = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::string result = wallet::pay_arcade_entry(house, pot);
+    const auto end = std::chrono::steady_clock::now();
+    const double ms = std::chrono::duration<double, std::milli>(end - start).count();
+    state.SetIterationTime(ms / 1000.0);
+    times_ms.push_back(ms);
+    if (result.rfind("success", 0) != 0) ++failures;
+    if (times_ms.size() % 20 == 0) {
+      state.PauseTiming();
+      (void)devnet_wallet::mine(devnet);  // keep the unconfirmed chain short, as blocks would
+      state.ResumeTiming();
+    }
+  }
+  std::sort(times_ms.begin(), times_ms.end());
+  if (!times_ms.empty()) {
+    state.counters["median_ms"] = times_ms[times_ms.size() / 2];
+    state.counters["worst_ms"] = times_ms.back();
+  }
+  state.counters["failures"] = failures;
+  wallet::clear_network_endpoints_for_test();
+  fs::remove_all(data_dir);
+  if (g_own_devnet > 0) kill(g_own_devnet, SIGTERM);
+  fs::remove_all(folder);
+}
+
+BENCHMARK(BM_entry_payment)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
