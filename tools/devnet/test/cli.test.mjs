@@ -3,7 +3,7 @@ import { test } from 'node:test'
 import assert from 'node:assert/strict'
 import { spawn } from 'node:child_process'
 import { mkdtempSync, readFileSync, rmSync, existsSync } from 'node:fs'
-import { tmpdir, networkInterfaces } from 'node:os'
+import { tmpdir } from 'node:os'
 import { join } from 'node:path'
 import net from 'node:net'
 import { makeClient } from './helpers.mjs'
@@ -43,8 +43,8 @@ function connects (host, port) {
 
 test('start prints one ready line, serves on loopback only and stops cleanly on SIGTERM', async () => {
   const state = mkdtempSync(join(tmpdir(), 'devnet-cli-'))
+  const { child, ready, exited } = run(['start', '--port', '0', '--state', state, '--block-seconds', '3600'])
   try {
-    const { child, ready, exited } = run(['start', '--port', '0', '--state', state, '--block-seconds', '3600'])
     const info = await ready
     assert.equal(info.ready, true)
     assert.equal(info.ca, join(state, 'ca.pem'))
@@ -54,14 +54,24 @@ test('start prints one ready line, serves on loopback only and stops cleanly on 
     assert.equal((await client.get('/admin/state')).json.height, 0)
 
     assert.equal(await connects('127.0.0.1', info.port), true)
-    const others = Object.values(networkInterfaces()).flat().filter((i) => !i.internal).map((i) => i.address)
-    for (const address of [...others, '::1']) assert.equal(await connects(address, info.port), false, address)
+    // Bound to 127.0.0.1 alone, not to every address: another loopback address and the IPv6
+    // loopback are refused, and the kernel lists exactly one listening socket for the port.
+    // (Probes stay on loopback; nothing is sent to the machine's other addresses.)
+    for (const address of ['127.0.0.2', '::1']) assert.equal(await connects(address, info.port), false, address)
+    const portHex = info.port.toString(16).toUpperCase().padStart(4, '0')
+    const listening = ['/proc/net/tcp', '/proc/net/tcp6'].filter((f) => existsSync(f))
+      .flatMap((f) => readFileSync(f, 'utf8').split('\n').slice(1))
+      .map((line) => line.trim().split(/\s+/))
+      .filter((cols) => cols[1]?.endsWith(':' + portHex) && cols[3] === '0A')
+      .map((cols) => cols[1])
+    assert.deepEqual(listening, ['0100007F:' + portHex])
 
     child.kill('SIGTERM')
     const end = await exited
     assert.equal(end.code, 0)
     assert.ok(existsSync(join(state, 'state.json')))
   } finally {
+    if (child.exitCode === null) child.kill('SIGKILL') // a failed check must not leave it running
     rmSync(state, { recursive: true, force: true })
   }
 })
@@ -80,9 +90,13 @@ test('a port already in use fails the start instead of hanging', async () => {
   const blocker = net.createServer().listen(0, '127.0.0.1')
   await new Promise((r) => blocker.once('listening', r))
   try {
-    const { ready, exited } = run(['start', '--port', String(blocker.address().port), '--state', state])
-    await assert.rejects(ready, /EADDRINUSE/)
-    assert.equal((await exited).code, 1)
+    const { child, ready, exited } = run(['start', '--port', String(blocker.address().port), '--state', state])
+    try {
+      await assert.rejects(ready, /EADDRINUSE/)
+      assert.equal((await exited).code, 1)
+    } finally {
+      if (child.exitCode === null) child.kill('SIGKILL')
+    }
   } finally {
     blocker.close()
     rmSync(state, { recursive: true, force: true })
