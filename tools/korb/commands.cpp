@@ -168,8 +168,9 @@ int watch(const Command& command, std::ostream& out, std::ostream& err) {
   stop_watching = 0;
   std::signal(SIGINT, on_stop_signal);
   std::signal(SIGTERM, on_stop_signal);
+  std::set<std::string> failed;
   while (stop_watching == 0) {
-    approve_all_live(command.wallet_id, unix_seconds_now(),
+    approve_all_live(command.wallet_id, unix_seconds_now(), failed,
                      [&out](const std::string& line) { out << line << std::endl; });
     std::this_thread::sleep_for(watch_interval);
   }

@@ -56,15 +56,18 @@ bool deny_request(const std::string& request_id, std::string& error) {
 }
 
 int approve_all_live(const std::string& wallet_id, std::int64_t now_seconds,
+                     std::set<std::string>& failed,
                      const std::function<void(const std::string&)>& report) {
   int approved = 0;
   for (const korb::ConnectRequest& request : live_requests(now_seconds)) {
+    if (failed.count(request.id) != 0) continue;
     std::string error;
     if (approve_request(request.id, wallet_id, error)) {
       ++approved;
       report("approved " + request.id + " from " + request.app + " (" + request.instance +
              ") with wallet " + wallet_id);
     } else {
+      failed.insert(request.id);
       report("could not approve " + request.id + ": " + error);
     }
   }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,11 @@ std::vector<korb::ConnectRequest> live_requests(std::int64_t now_seconds);
 [[nodiscard]] bool deny_request(const std::string& request_id, std::string& error);
 
 // One round of `korb watch`: approves every live unanswered request with `wallet_id`, telling
-// `report` one line per answer (or failure). Returns how many were approved.
+// `report` one line per answer (or failure). A request that could not be answered goes into
+// `failed` and is not tried again, so one bad request is reported once, not every round.
+// Returns how many were approved.
 int approve_all_live(const std::string& wallet_id, std::int64_t now_seconds,
+                     std::set<std::string>& failed,
                      const std::function<void(const std::string&)>& report);
 
 std::int64_t unix_seconds_now();

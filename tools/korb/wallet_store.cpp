@@ -207,6 +207,28 @@ bool check_listed_wallet(const std::string& id, std::string& name, bool& hd, std
   return true;
 }
 
+// The listed wallet whose file holds `mnemonic`, or "". Restoring a phrase twice would give two
+// entries that spend the same coins under different names. Call under korb::RegistryLock.
+std::string wallet_with_mnemonic(const json& registry, const std::string& mnemonic) {
+  for (const json& entry : registry["wallets"]) {
+    if (!entry.is_object() || !entry.contains("id") || !entry["id"].is_string()) continue;
+    const std::string id = entry["id"];
+    if (!korb::is_safe_wallet_id(id)) continue;
+    json file;
+    std::string ignored;
+    if (!read_wallet_json(id, file, ignored)) continue;
+    const auto stored = file.find("mnemonic");
+    std::string words = stored != file.end() && stored->is_string()
+                            ? normalized_mnemonic(stored->get<std::string>())
+                            : std::string();
+    const bool same = !words.empty() && words == mnemonic;
+    wipe_text(words);
+    wipe_wallet_json(file);
+    if (same) return id;
+  }
+  return {};
+}
+
 }  // namespace
 
 bool generate_mnemonic(std::string& mnemonic) {
@@ -285,6 +307,13 @@ bool add_wallet(const std::string& name, const std::string& mnemonic, std::strin
   korb::RegistryLock registry_lock;
   json registry;
   bool ok = read_registry_strict(registry, error);
+  if (ok) {
+    const std::string existing = wallet_with_mnemonic(registry, mnemonic);
+    if (!existing.empty()) {
+      error = "this wallet is already in Korb as " + existing;
+      ok = false;
+    }
+  }
   // Another program may have made an id in the same millisecond; never reuse a listed id or an
   // existing folder.
   for (int attempt = 0; ok && attempt < 1000; ++attempt) {

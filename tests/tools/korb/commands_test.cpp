@@ -78,20 +78,30 @@ TEST_F(KorbCli, created_wallet_is_stored_listed_and_restorable) {
             std::string::npos)
       << list.out;
 
-  // Typed in capitals with a tab, the same words restore the same keys and are stored tidy.
+  // The same words again would be a second entry spending the same coins: refused.
+  const auto twice = run_korb({"restore", "--name", "Twice", "--mnemonic", words});
+  EXPECT_EQ(twice.exit_code, 1);
+  EXPECT_NE(twice.err.find("already in Korb as " + id), std::string::npos) << twice.err;
+  EXPECT_EQ(read_json(registry_path())["wallets"].size(), 1u);
+
+  // Typed in capitals with a tab, on another machine, the same words restore the same keys and
+  // are stored tidy.
   std::string typed = words;
   std::transform(typed.begin(), typed.end(), typed.begin(),
                  [](char c) { return static_cast<char>(std::toupper(c)); });
   typed.replace(typed.find(' '), 1, "\t ");
+  korb_test::TempDataDir elsewhere;
   const auto restored = run_korb({"restore", "--name", "Copy", "--mnemonic", typed});
   ASSERT_EQ(restored.exit_code, 0) << restored.err;
-  const std::string copy_id = read_json(registry_path())["wallets"][1]["id"];
+  const json copy_registry = read_json(elsewhere.data_dir() + "/wallets.json");
+  const std::string copy_id = copy_registry["wallets"][0]["id"];
   const json copy = show(copy_id);
   for (const char* key : {"address", "identity_public_key", "identity_address",
                           "encryption_public_key", "ordinals_address"}) {
     EXPECT_EQ(copy[key], shown[key]) << key;
   }
-  EXPECT_EQ(read_json(wallet_path(copy_id))["mnemonic"], words);
+  EXPECT_EQ(read_json(elsewhere.data_dir() + "/wallets/" + copy_id + "/wallet.json")["mnemonic"],
+            words);
 }
 
 // A phrase that is not 12 valid words with a good checksum is refused before anything is

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 
@@ -135,7 +136,7 @@ TEST_F(KorbWindowTest, deny_refuses_and_a_broken_wallet_is_not_offered_as_approv
   (void)good;
 }
 
-TEST_F(KorbWindowTest, create_shows_the_words_once_and_lists_the_wallet) {
+TEST_F(KorbWindowTest, create_restore_and_paymail_from_the_window) {
   korb_app::KorbWindow window(prompts());
   answers = {"Fresh"};
   window.findChild<QPushButton*>("create")->click();
@@ -153,7 +154,22 @@ TEST_F(KorbWindowTest, create_shows_the_words_once_and_lists_the_wallet) {
   EXPECT_EQ(wallets->count(), 1);
   answers = {"Again", words.toUpper()};
   window.findChild<QPushButton*>("restore")->click();
-  EXPECT_EQ(wallets->count(), 2);
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_TRUE(shown[2].contains("already in Korb")) << shown[2].toStdString();
+  std::string other;
+  ASSERT_TRUE(korb_app::generate_mnemonic(other));
+  answers = {"Other", QString::fromStdString(other)};
+  window.findChild<QPushButton*>("restore")->click();
+  EXPECT_EQ(shown.size(), 3u);
+  ASSERT_EQ(wallets->count(), 2);
+
+  // The paymail field names the selected wallet.
+  wallets->setCurrentRow(1);
+  window.findChild<QLineEdit*>("paymail_name")->setText("@Otto");
+  window.findChild<QPushButton*>("set_paymail")->click();
+  EXPECT_EQ(shown.size(), 3u);
+  EXPECT_TRUE(wallets->item(1)->text().startsWith("otto"));
+  EXPECT_TRUE(window.findChild<QLineEdit*>("paymail_name")->text().isEmpty());
 }
 
 }  // namespace

@@ -90,13 +90,19 @@ TEST_F(WalletStore, game_and_korb_change_the_registry_at_once_without_losses) {
 // no listed wallet ever disappears, and a wallet being renamed keeps its words and holds either
 // its old or its new name.
 TEST_F(WalletStore, killed_writers_leave_loadable_files) {
+  // Kill points spread over a whole run of the program, measured here, so some land in the
+  // middle of writing files and not only while it starts up.
   std::string words;
+  const auto started = std::chrono::steady_clock::now();
   const std::string named = korb_test::create_wallet("Named", &words);
+  const auto run_us = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now() - started)
+                          .count();
   ASSERT_FALSE(named.empty());
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
-  std::uniform_int_distribution<int> delay_us(0, 30000);
+  std::uniform_int_distribution<long> delay_us(0, run_us);
 
   std::set<std::string> listed;
   std::set<json> names_so_far = {json()};
