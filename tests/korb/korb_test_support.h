@@ -18,6 +18,10 @@
 #include "korb/data_directory.h"
 #include "korb/registry.h"
 #include "korb/session.h"
+#include "wallet/encoding.h"
+#include "wallet/hd_keys.h"
+#include "wallet/keys.h"
+#include "wallet/mnemonic.h"
 #include "wallet/ow_korb_wallet.h"
 
 namespace korb_test {
@@ -74,6 +78,30 @@ inline std::string event_text(const std::vector<std::string>& fields) {
   std::string text = "[OW-KORB]";
   for (const std::string& f : fields) text += "\x1f" + f;
   return text;
+}
+
+struct PathKeys {
+  std::string private_key, public_key, address;
+};
+
+// Derives a path straight from the phrase, without the session and its cache, so the session's
+// choice of index is checked against an independent derivation.
+inline PathKeys derive_independently(const std::string& mnemonic,
+                                     const wallet::DerivationPath& path) {
+  wallet::Digest64 seed{};
+  EXPECT_TRUE(wallet::mnemonic_to_seed(mnemonic, "", seed));
+  wallet::ExtendedKey key;
+  EXPECT_TRUE(wallet::master_key_from_seed(seed.data(), seed.size(), key));
+  for (uint32_t index : path) {
+    wallet::ExtendedKey child;
+    EXPECT_TRUE(wallet::derive_child_private(key, index, child));
+    key = child;
+  }
+  PathKeys out;
+  out.private_key = wallet::hex_encode(key.key.data(), key.key.size());
+  EXPECT_TRUE(wallet::public_key_from_private(out.private_key, out.public_key));
+  out.address = wallet::address_from_public_key(out.public_key);
+  return out;
 }
 
 // Every test gets its own LOCALAPPDATA (and TMPDIR, so no real wallet application is found).

@@ -11,43 +11,18 @@
 
 #include "korb/atomic_file.h"
 #include "korb_test_support.h"
-#include "wallet/encoding.h"
 #include "wallet/hd_keys.h"
 #include "wallet/http_test_seam.h"
-#include "wallet/keys.h"
-#include "wallet/mnemonic.h"
 #include "wallet/signatures.h"
 
 namespace {
 
+using korb_test::derive_independently;
 using korb_test::event_text;
 using korb_test::KorbTest;
 using korb_test::read_text;
 using korb_test::write_text;
 using Json = nlohmann::json;
-
-struct PathKeys {
-  std::string private_key, public_key, address;
-};
-
-// Derives a path straight from the phrase, without the session and its cache, so the session's
-// choice of index is checked against an independent derivation.
-PathKeys derive_independently(const std::string& mnemonic, const wallet::DerivationPath& path) {
-  wallet::Digest64 seed{};
-  EXPECT_TRUE(wallet::mnemonic_to_seed(mnemonic, "", seed));
-  wallet::ExtendedKey key;
-  EXPECT_TRUE(wallet::master_key_from_seed(seed.data(), seed.size(), key));
-  for (uint32_t index : path) {
-    wallet::ExtendedKey child;
-    EXPECT_TRUE(wallet::derive_child_private(key, index, child));
-    key = child;
-  }
-  PathKeys out;
-  out.private_key = wallet::hex_encode(key.key.data(), key.key.size());
-  EXPECT_TRUE(wallet::public_key_from_private(out.private_key, out.public_key));
-  out.address = wallet::address_from_public_key(out.public_key);
-  return out;
-}
 
 class session : public KorbTest {
  protected:
