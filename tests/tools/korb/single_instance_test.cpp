@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "korb/connect.h"
 #include "tools/korb/korb_test_support.h"
 #include "tools/korb/single_instance.h"
 
@@ -66,6 +67,21 @@ TEST(single_instance, second_launch_raises_the_first_and_exits) {
   launch.join();
   EXPECT_EQ(second.exit_code, 0) << second.err;
   process_events_until([&] { return raised > 0; }, 2000);
+  EXPECT_EQ(raised, 1);
+}
+
+// A game looking for its wallet application uses the bridge's plain socket client, not Qt; the
+// window must hear it all the same.
+TEST(single_instance, the_game_side_launcher_raises_the_window) {
+  application();
+  korb_test::TempDataDir dir;
+  korb_app::SingleInstanceServer server;
+  ASSERT_TRUE(server.listen(korb::korb_instance_name));
+  int raised = 0;
+  QObject::connect(&server, &korb_app::SingleInstanceServer::raise_requested,
+                   [&raised] { ++raised; });
+  EXPECT_TRUE(korb::launch_korb());
+  process_events_until([&] { return raised > 0; }, 5000);
   EXPECT_EQ(raised, 1);
 }
 

@@ -141,6 +141,51 @@ TEST_F(WalletStore, killed_writers_leave_loadable_files) {
   EXPECT_EQ(list.exit_code, 0) << list.err;
 }
 
+// Registry files cut short, with flipped bytes or with odd shapes: reading never crashes, only
+// safe ids are ever listed, and a file that is refused is never written over.
+TEST_F(WalletStore, mangled_registries_are_read_safely_and_never_overwritten) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  const std::string valid =
+      R"({"active": "w1", "wallets": [{"id": "w1", "name": "A"}, {"id": "w2", "name": "B"}]})";
+  const std::vector<std::string> shapes = {
+      R"({"wallets": [1, null, "w1", {"id": 5}, {"id": "../x"}, {"id": ""}, {"id": "w3"}]})",
+      R"({"wallets": {"id": "w1"}})",
+      R"({"other": true})",
+      "null",
+      "\"text\"",
+      "{}",
+      "  \n"};
+  std::uniform_int_distribution<int> byte(0, 255);
+  const std::string path = dir.data_dir() + "/wallets.json";
+  std::string words;
+  ASSERT_TRUE(korb_app::generate_mnemonic(words));
+  for (int round = 0; round < 400; ++round) {
+    std::string text =
+        round < static_cast<int>(shapes.size()) ? shapes[static_cast<size_t>(round)] : valid;
+    if (round >= static_cast<int>(shapes.size())) {
+      std::uniform_int_distribution<size_t> at(0, text.size() - 1);
+      if (round % 3 == 0) text.resize(at(random));
+      for (int flips = round % 4; flips > 0; --flips)
+        text[at(random)] = static_cast<char>(byte(random));
+    }
+    korb_test::write_text(path, text);
+    std::vector<korb_app::StoredWallet> wallets;
+    std::string error;
+    if (korb_app::list_stored_wallets(wallets, error)) {
+      for (const auto& stored : wallets) EXPECT_TRUE(korb::is_safe_wallet_id(stored.id));
+      continue;
+    }
+    EXPECT_NE(error.find("damaged"), std::string::npos) << error;
+    // Only every few rounds: each attempt derives keys, which takes a few milliseconds.
+    if (round % 8 != 0) continue;
+    std::string id;
+    EXPECT_FALSE(korb_app::add_wallet("New", words, id, error)) << text;
+    EXPECT_EQ(korb_test::read_text(path), text);
+  }
+}
+
 // Names are shown in games and written into JSON: only trimmed, bounded, printable UTF-8 gets in.
 TEST(wallet_names, only_bounded_printable_utf8_is_accepted) {
   std::string cleaned, error;
