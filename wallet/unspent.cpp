@@ -45,6 +45,11 @@ constexpr long kOrdinalsTimeout = 20;
 // The mempool filter asks for every transaction in the address's unconfirmed history; a real
 // wallet address has a handful, so a longer list is cut rather than allowed to run for hours.
 constexpr std::size_t kMaxMempoolHistory = 50;
+// The wallet's receive addresses are read from its file; a corrupt or hostile counter must not
+// make us derive and fetch billions of addresses (each costs a derivation and a fetch thread).
+constexpr uint64_t kMaxReceiveAddresses = 1000;
+// Address fetches run one thread per address, at most this many at once.
+constexpr std::size_t kMaxFetchThreads = 32;
 // Largest list we keep for one address; far above what any wallet of ours holds.
 constexpr std::size_t kMaxUtxosPerAddress = 20000;
 // Largest spent-set file we read back.
@@ -387,17 +392,18 @@ bool run_fetches(std::vector<FetchResult>& results, AddressFetcher fetcher, std:
   const uint64_t generation = g_generation.load();
   {
     SessionRelease released;
-    std::vector<std::thread> threads;
-    threads.reserve(results.size());
-    for (auto& result : results) {
-      if (g_generation.load() != generation) break;
-      try {
-        threads.emplace_back(fetcher, std::ref(result));
-      } catch (...) {  // no thread to be had: fetch on this one
-        fetcher(result);
+    for (std::size_t first = 0; first < results.size(); first += kMaxFetchThreads) {
+      std::vector<std::thread> threads;
+      const std::size_t last = std::min(results.size(), first + kMaxFetchThreads);
+      for (std::size_t i = first; i < last && g_generation.load() == generation; ++i) {
+        try {
+          threads.emplace_back(fetcher, std::ref(results[i]));
+        } catch (...) {  // no thread to be had: fetch on this one
+          fetcher(results[i]);
+        }
       }
+      for (auto& thread : threads) thread.join();
     }
-    for (auto& thread : threads) thread.join();
   }
   if (g_generation.load() != generation || !session_available() || wallet_key() != key_before) {
     error = "wallet changed.";
@@ -810,9 +816,12 @@ std::vector<std::string> wallet_addresses() {
     add(s.payment_address);
     return addresses;
   }
-  for (uint32_t i = 0; i <= s.recv[1]; ++i) {
+  const uint64_t end = std::min<uint64_t>(uint64_t{s.recv[1]} + 1, kMaxReceiveAddresses);
+  for (uint64_t i = 0; i < end; ++i) {
     std::string private_key_hex, public_key_hex, address;
-    if (derive_path_keys(receive_path(i), private_key_hex, public_key_hex, address)) add(address);
+    if (derive_path_keys(receive_path(static_cast<uint32_t>(i)), private_key_hex, public_key_hex,
+                         address))
+      add(address);
     wipe_string(private_key_hex);
   }
   add(s.identity_address);
@@ -893,7 +902,8 @@ bool gather_spend_candidates(std::vector<SpendCandidate>& out, int64_t& total, s
     offer_address(*s, g, record.payment_address, record.payment_private_key,
                   record.payment_public_key);
   } else {
-    for (uint32_t i = 0; i <= record.recv[1]; ++i) offer_derived(*s, g, receive_path(i));
+    const uint64_t end = std::min<uint64_t>(uint64_t{record.recv[1]} + 1, kMaxReceiveAddresses);
+    for (uint64_t i = 0; i < end; ++i) offer_derived(*s, g, receive_path(static_cast<uint32_t>(i)));
     offer_derived(*s, g, identity_path());
   }
   offer_pending(*s, g);

@@ -352,6 +352,18 @@ TEST_F(UnspentTest, addresses_outside_the_wallet_are_not_offered_from_the_cache)
   EXPECT_EQ(wallet::address_for_hash160(hash_of(recv5)), recv5);
 }
 
+// The receive counter comes from the wallet file: a corrupt one (the largest 32-bit value) must
+// neither loop for ever nor derive billions of addresses.
+TEST_F(UnspentTest, a_huge_receive_counter_is_bounded) {
+  {
+    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
+    wallet::session().recv[1] = 0xFFFFFFFFu;
+  }
+  const auto addresses = wallet::wallet_addresses();
+  EXPECT_EQ(addresses.size(), 1001u);  // receive 0..999 and the identity address
+  EXPECT_EQ(addresses.back(), wallet::session().identity_address);
+}
+
 // The balance counts what the payment address can spend: not spent outputs, not 1-satoshi ones
 // that may be inscriptions, each outpoint once; unknown is -1, not 0.
 TEST_F(UnspentTest, wallet_balance_counts_spendable_outputs_once) {
