@@ -431,6 +431,13 @@ class SendTest : public ::testing::Test {
       }
       return {200, wallet::transaction_txid(raw) + "\n"};
     }
+    if (network_keeps_refused_) {
+      for (const Bytes& raw : posted_) {
+        if (r.target == woc + "/tx/" + wallet::transaction_txid(raw) + "/hex") {
+          return {200, wallet::hex_encode(raw)};
+        }
+      }
+    }
     return {404, R"({"error":"not found"})"};
   }
 
@@ -458,6 +465,7 @@ class SendTest : public ::testing::Test {
   std::vector<Utxo> listed_;
   std::vector<std::string> refusals_;
   std::vector<Bytes> posted_;
+  bool network_keeps_refused_ = false;  // a refused broadcast still reached the network
   std::unique_ptr<LocalHttpServer> server_;
 };
 
@@ -517,6 +525,23 @@ TEST_F(SendTest, second_payment_spends_the_pending_change) {
                            " sats, you have " + std::to_string(10000 - 6000 - 2 * 119) +
                            " in your Korb wallet.");
   EXPECT_EQ(posted().size(), 2u);
+}
+
+// A refusal for a transaction the network has anyway is a success, and the transaction is
+// recorded like any other: its inputs are spent and its change is kept for the next payment.
+TEST_F(SendTest, refused_but_known_transaction_counts_and_is_recorded) {
+  listed_ = {{txid_of('a'), 0, 10000}};
+  refusals_ = {"unexpected response code 500: timeout"};
+  network_keeps_refused_ = true;
+  const std::string result = pay(4000);
+  const auto sent = posted();
+  ASSERT_EQ(sent.size(), 1u);
+  const std::string txid = wallet::transaction_txid(sent[0]);
+  EXPECT_EQ(result, "success: " + txid);
+  EXPECT_TRUE(wallet::is_outpoint_spent(txid_of('a'), 0));
+  EXPECT_TRUE(wallet::is_pending_outpoint(txid, 1));
+  EXPECT_EQ(wallet::last_sent_txid(), txid);
+  EXPECT_EQ(wallet::last_broadcast_txid(), txid);
 }
 
 // Refusals the retries cannot help are passed on unchanged and leave the inputs spendable.
