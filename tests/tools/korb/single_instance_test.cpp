@@ -8,6 +8,7 @@
 #include <QLocalSocket>
 #include <atomic>
 #include <functional>
+#include <random>
 #include <thread>
 
 #include "korb/connect.h"
@@ -40,6 +41,25 @@ TEST(single_instance, only_complete_raise_lines_count) {
   EXPECT_FALSE(korb_app::is_raise_request("raiser\n"));
   EXPECT_FALSE(korb_app::is_raise_request(""));
   EXPECT_FALSE(korb_app::is_raise_request("\n\n"));
+}
+
+// Whatever a local client sends, the check answers, and text without a line end never counts:
+// the rest of a request may still be on its way.
+TEST(single_instance, random_bytes_are_judged_safely) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> byte(0, 255), length(0, 80);
+  for (int round = 0; round < 20000; ++round) {
+    QByteArray received(length(random), '\0');
+    for (char& c : received) c = static_cast<char>(byte(random));
+    if (round % 2 == 0) received.replace('\n', 'x');
+    const bool raise = korb_app::is_raise_request(received);
+    if (!received.contains('\n')) {
+      EXPECT_FALSE(raise);
+    }
+    EXPECT_EQ(korb_app::is_raise_request(received + "\nraise\n"), true);
+  }
 }
 
 // The running instance hears the raise request of a client, and a second `korb` without
