@@ -9,10 +9,12 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <thread>
 
 #include "local_http_server.h"
 #include "random_seed.h"
@@ -677,6 +679,100 @@ TEST_F(BalanceSourceTest, ordinals_list_of_single_satoshis_yields_nothing) {
   std::vector<wallet::UtxoRef> list;
   EXPECT_FALSE(wallet::fetch_spendable_outputs(kAddress, list));
   EXPECT_TRUE(list.empty());
+}
+
+// ---- Cache refresh: the session mutex is free during requests, and a wallet change wins -------
+
+class CacheRefreshTest : public UnspentTest {
+ protected:
+  void point_at(const LocalHttpServer& server) {
+    wallet::NetworkEndpoints endpoints;
+    endpoints.service_scheme = "http";
+    endpoints.service_host = "svc.unspent.test";
+    endpoints.service_ip = "127.0.0.1";
+    endpoints.service_port = server.port();
+    endpoints.woc_base = server.base() + "/woc";
+    wallet::set_network_endpoints_for_test(endpoints);
+  }
+  void TearDown() override {
+    wallet::clear_network_endpoints_for_test();
+    UnspentTest::TearDown();
+  }
+  static bool mutex_free_elsewhere() {
+    bool free = false;
+    std::thread([&] {
+      free = wallet::session_mutex().try_lock();
+      if (free) wallet::session_mutex().unlock();
+    }).join();
+    return free;
+  }
+};
+
+// A payment holds the session mutex (several levels deep); while the unspent lists are read other
+// workers (the status read, the window's connected check) must not wait for the network.
+TEST_F(CacheRefreshTest, requests_run_with_the_session_mutex_released) {
+  std::atomic<int> free_during_request{0}, requests{0};
+  LocalHttpServer server([&](const Request& r) -> Response {
+    ++requests;
+    if (mutex_free_elsewhere()) ++free_during_request;
+    if (r.target.find("/unspent/all") != std::string::npos)
+      return {200, R"({"result":[{"tx_hash":")" + kTxA + R"(","tx_pos":0,"value":700}]})"};
+    return {404, ""};
+  });
+  point_at(server);
+  std::lock_guard<std::recursive_mutex> outer(wallet::session_mutex());
+  std::lock_guard<std::recursive_mutex> inner(wallet::session_mutex());
+  std::string error;
+  ASSERT_TRUE(wallet::ensure_fresh_unspent(error)) << error;
+  EXPECT_GT(requests.load(), 0);
+  EXPECT_EQ(free_during_request.load(), requests.load());
+  EXPECT_FALSE(mutex_free_elsewhere()) << "the caller's hold was not restored";
+  // Three addresses (receive 0, 1, identity), each listing the same output once.
+  EXPECT_EQ(wallet::wallet_balance(), 700);
+  // A valid entry of any age is used without asking again.
+  const int before = requests.load();
+  ASSERT_TRUE(wallet::ensure_fresh_unspent(error));
+  EXPECT_EQ(requests.load(), before);
+}
+
+// When another wallet is loaded while the lists are being read, nothing read is applied.
+TEST_F(CacheRefreshTest, a_wallet_change_during_the_fetch_discards_the_results) {
+  LocalHttpServer server([&](const Request& r) -> Response {
+    g_bound_id = "w-other";
+    if (r.target.find("/unspent/all") != std::string::npos)
+      return {200, R"([{"tx_hash":")" + kTxA + R"(","tx_pos":0,"value":700}])"};
+    return {404, ""};
+  });
+  point_at(server);
+  std::string error;
+  EXPECT_FALSE(wallet::ensure_fresh_unspent(error));
+  EXPECT_EQ(error, "wallet changed.");
+  EXPECT_EQ(wallet::wallet_balance(), -1);
+  std::vector<wallet::SpendCandidate> out;
+  int64_t total = 0;
+  EXPECT_FALSE(wallet::gather_spend_candidates(out, total, error));
+}
+
+// A failed read leaves an entry that is not valid, so the next payment asks again; a later good
+// read makes it valid.
+TEST_F(CacheRefreshTest, a_failed_read_is_retried_by_the_next_payment) {
+  std::atomic<bool> healthy{false};
+  LocalHttpServer server([&](const Request& r) -> Response {
+    if (!healthy) return {500, "<html>busy</html>"};
+    if (r.target.find("/unspent/all") != std::string::npos)
+      return {200, R"([{"tx_hash":")" + kTxB + R"(","tx_pos":1,"value":900}])"};
+    return {404, ""};
+  });
+  point_at(server);
+  std::string error;
+  ASSERT_TRUE(wallet::ensure_fresh_unspent(error));  // failures per address are not fatal
+  EXPECT_EQ(wallet::wallet_balance(), -1);
+  healthy = true;
+  ASSERT_TRUE(wallet::ensure_fresh_unspent(error));
+  EXPECT_EQ(wallet::wallet_balance(), 900);
+  const auto status = wallet::status_balance(false);
+  EXPECT_TRUE(status.unspent_read);
+  EXPECT_EQ(status.balance, 900);
 }
 
 }  // namespace
