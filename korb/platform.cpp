@@ -19,25 +19,29 @@ int open_lock_file(const std::string& path) {
   return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
 }
 
-bool lock_first_byte(int fd) {
+namespace {
+
+// fcntl on byte 0 only: the wallet application locks exactly that byte too.
+int lock_byte0(int fd, short type, int command) {
   struct flock fl {};
-  fl.l_type = F_WRLCK;
+  fl.l_type = type;
   fl.l_whence = SEEK_SET;
   fl.l_start = 0;
   fl.l_len = 1;
+  return ::fcntl(fd, command, &fl);
+}
+
+}  // namespace
+
+bool lock_first_byte(int fd) {
   for (;;) {
-    if (::fcntl(fd, F_SETLKW, &fl) == 0) return true;
+    if (lock_byte0(fd, F_WRLCK, F_SETLKW) == 0) return true;
     if (errno != EINTR) return false;
   }
 }
 
 void unlock_first_byte(int fd) {
-  struct flock fl {};
-  fl.l_type = F_UNLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = 0;
-  fl.l_len = 1;
-  ::fcntl(fd, F_SETLK, &fl);
+  lock_byte0(fd, F_UNLCK, F_SETLK);
 }
 
 void close_file(int fd) {

@@ -298,22 +298,38 @@ std::string paymail_address() {
   return full_paymail_address(wallet::session().paymail_handle);
 }
 
+namespace {
+
+// Derives one fixed key of the loaded HD wallet (the caller holds the session mutex). On failure
+// `error` is "Korb HD wallet not connected" or `derive_error`, and nothing secret is left behind.
+bool derive_hd_key(const wallet::DerivationPath& path, std::string& priv, std::string& pub,
+                   std::string& error, const char* derive_error) {
+  if (!ensure_session() || !wallet::session().hd) {
+    error = "Korb HD wallet not connected";
+    return false;
+  }
+  std::string address;
+  if (!wallet::derive_path_keys(path, priv, pub, address) || !is_hex64(priv) || pub.empty()) {
+    cleanse(priv);
+    pub.clear();
+    error = derive_error;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool identity_sign(const std::string& message, std::string& public_key, std::string& signature,
                    std::string& error) {
   public_key.clear();
   signature.clear();
   error.clear();
   std::lock_guard<std::recursive_mutex> guard(wallet::session_mutex());
-  if (!ensure_session() || !wallet::session().hd) {
-    error = "Korb HD wallet not connected";
-    return false;
-  }
   std::string priv;
   std::string pub;
-  std::string address;
-  if (!wallet::derive_path_keys(wallet::identity_path(), priv, pub, address) || !is_hex64(priv)) {
-    cleanse(priv);
-    error = "could not derive Korb identity key";
+  if (!derive_hd_key(wallet::identity_path(), priv, pub, error,
+                     "could not derive Korb identity key")) {
     return false;
   }
   std::string sig;
@@ -333,20 +349,11 @@ bool encryption_keys(std::string& public_key, std::string& private_key, std::str
   cleanse(private_key);
   error.clear();
   std::lock_guard<std::recursive_mutex> guard(wallet::session_mutex());
-  if (!ensure_session() || !wallet::session().hd) {
-    error = "Korb HD wallet not connected";
-    return false;
-  }
   std::string priv;
-  std::string pub;
-  std::string address;
-  bool ok = wallet::derive_path_keys(wallet::encryption_path(), priv, pub, address);
-  if (!ok || priv.empty() || pub.empty()) {
-    cleanse(priv);
-    error = "could not derive Korb encryption key";
+  if (!derive_hd_key(wallet::encryption_path(), priv, public_key, error,
+                     "could not derive Korb encryption key")) {
     return false;
   }
-  public_key = pub;
   private_key = priv;
   cleanse(priv);
   return true;
