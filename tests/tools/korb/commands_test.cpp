@@ -235,7 +235,8 @@ TEST_F(KorbCli, bad_wallet_files_and_ids_are_refused) {
                                 std::string("../../outside"), std::string("")}) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{"show", id, "--json"},
                                                  {"paymail", id, "carol"},
-                                                 {"sign-message", id, "hello"}}) {
+                                                 {"sign-message", id, "hello"},
+                                                 {"watch", "--approve-with", id}}) {
       const auto run = run_korb(args);
       EXPECT_EQ(run.exit_code, 1) << args[0] << " " << id;
       EXPECT_TRUE(run.err.starts_with("korb: ")) << run.err;
