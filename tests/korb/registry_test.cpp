@@ -247,34 +247,46 @@ TEST_F(registry, threads_adding_and_renaming_under_the_lock_lose_no_update) {
   EXPECT_EQ(ids.size(), wallets.size());
 }
 
-TEST_F(registry, processes_adding_wallets_at_once_lose_no_update) {
+TEST_F(registry, processes_adding_and_renaming_wallets_at_once_lose_no_update) {
   // Forked children are separate processes: only the byte lock on wallets.lock keeps them from
-  // overwriting each other's additions.
-  write_registry(Json::parse(R"({"wallets": []})"));
-  constexpr int children = 3;
-  constexpr int per_child = 30;
-  std::vector<pid_t> pids;
-  for (int c = 0; c < children; ++c) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      for (int i = 0; i < per_child; ++i) {
+  // overwriting each other's additions and renames.
+  write_registry(Json::parse(R"({"wallets": [{"id": "own0"}, {"id": "own1"}, {"id": "own2"},
+      {"id": "own3"}]})"));
+  constexpr int processes = 4;  // three children and this process
+  constexpr int rounds = 25;
+  auto work = [](int p) {
+    for (int i = 0; i < rounds; ++i) {
+      {
         korb::RegistryLock lock;
         Json reg = korb::load_registry();
-        reg["wallets"].push_back({{"id", "p" + std::to_string(c) + "-" + std::to_string(i)}});
-        if (!korb::save_registry(reg)) _exit(2);
+        reg["wallets"].push_back({{"id", "p" + std::to_string(p) + "-" + std::to_string(i)}});
+        if (!korb::save_registry(reg)) return false;
       }
-      _exit(0);
+      if (!korb::rename_wallet("own" + std::to_string(p), "round " + std::to_string(i))) {
+        return false;
+      }
     }
+    return true;
+  };
+  std::vector<pid_t> pids;
+  for (int p = 1; p < processes; ++p) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(work(p) ? 0 : 2);
     pids.push_back(pid);
   }
-  for (int i = 0; i < per_child; ++i) add_wallet("parent-" + std::to_string(i));
+  EXPECT_TRUE(work(0));
   for (pid_t pid : pids) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  EXPECT_EQ(korb::list_wallets().size(), static_cast<std::size_t>((children + 1) * per_child));
+  auto wallets = korb::list_wallets();
+  EXPECT_EQ(wallets.size(), static_cast<std::size_t>(processes * (rounds + 1)));
+  for (int p = 0; p < processes; ++p) {
+    EXPECT_EQ(korb::wallet_display_name("own" + std::to_string(p)),
+              "round " + std::to_string(rounds - 1));
+  }
 }
 
 TEST_F(registry, the_lock_holds_byte_0_of_wallets_lock_against_other_processes) {
