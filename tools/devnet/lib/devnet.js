@@ -39,6 +39,7 @@ export class Devnet {
     this.keys = Object.fromEntries(ROLES.map((r) => [r, roleKey(r)]))
     this.addresses = configValues()
     this.wocTimes = []
+    this.payQueue = Promise.resolve()
     this.routes = [...chainRoutes(this), ...serviceRoutes(this), ...adminRoutes(this)]
   }
 
@@ -121,8 +122,12 @@ export class Devnet {
     return result
   }
 
+  // Faucet payments run one at a time: signing is asynchronous, and two payments chosen from the
+  // same faucet outputs at once would double spend each other.
   async pay (outputs) {
-    const txid = await pay(this.chain, this.keys.faucet, outputs)
+    const run = this.payQueue.then(() => pay(this.chain, this.keys.faucet, outputs))
+    this.payQueue = run.catch(() => {})
+    const txid = await run
     this.save()
     return txid
   }

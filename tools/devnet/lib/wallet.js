@@ -1,10 +1,11 @@
 // Builds and signs transactions for the keys the devnet holds (the faucet above all) with
 // @bsv/sdk, then hands them to the chain like any other client would.
 import { LockingScript, P2PKH, Transaction } from '@bsv/sdk'
+import { p2pkhScript } from './script.js'
 
 const FEE_PER_KB = 500 // well above any configured minimum, like a careful wallet
 
-export function buildPayment (chain, key, outputs) {
+export async function buildPayment (chain, key, outputs) {
   const address = key.toAddress()
   const want = outputs.reduce((s, o) => s + o.satoshis, 0)
   const coins = chain.unspentFor(address, { includeSpentInMempool: false })
@@ -21,25 +22,31 @@ export function buildPayment (chain, key, outputs) {
   }
   const fee = feeFor(picked.length)
   if (total < want + fee) throw new Error('faucet has ' + total + ' satoshis, needs ' + (want + fee))
+  const change = total - want - fee
+  const all = change > 0 ? [...outputs, { satoshis: change, script: p2pkhScript(address) }] : outputs
+  return signTransaction(picked.map((coin) => ({ ...coin, key })), all)
+}
+
+// A version-1 transaction spending P2PKH coins ({ txid, vout, satoshis, script, key }) into
+// outputs ({ satoshis, script }), every input signed SIGHASH_ALL|FORKID.
+export async function signTransaction (coins, outputs) {
   const tx = new Transaction()
   tx.version = 1
-  for (const coin of picked) {
+  for (const c of coins) {
     tx.addInput({
-      sourceTXID: coin.txid,
-      sourceOutputIndex: coin.vout,
+      sourceTXID: c.txid,
+      sourceOutputIndex: c.vout,
       sequence: 0xffffffff,
-      unlockingScriptTemplate: new P2PKH().unlock(key, 'all', false, coin.satoshis, LockingScript.fromHex(coin.script))
+      unlockingScriptTemplate: new P2PKH().unlock(c.key, 'all', false, c.satoshis, LockingScript.fromHex(c.script))
     })
   }
   for (const o of outputs) tx.addOutput({ satoshis: o.satoshis, lockingScript: LockingScript.fromHex(o.script) })
-  const change = total - want - fee
-  if (change > 0) tx.addOutput({ satoshis: change, lockingScript: new P2PKH().lock(address) })
+  await tx.sign()
   return tx
 }
 
 export async function pay (chain, key, outputs) {
-  const tx = buildPayment(chain, key, outputs)
-  await tx.sign()
+  const tx = await buildPayment(chain, key, outputs)
   const result = chain.submit(tx.toHex())
   if (!result.ok) throw new Error('devnet payment refused: ' + result.text)
   return result.txid

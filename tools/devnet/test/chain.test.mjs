@@ -4,6 +4,7 @@ import { test, before, after } from 'node:test'
 import assert from 'node:assert/strict'
 import { PrivateKey } from '@bsv/sdk'
 import { startDevnet, fundedKey, signedTx, WOC } from './helpers.mjs'
+import { p2pkhScript } from '../lib/script.js'
 
 let net
 before(async () => { net = await startDevnet() })
@@ -129,4 +130,13 @@ test('confirmed history pages newest first with a next page token', async () => 
   const second = (await net.get(WOC + '/address/' + address + '/confirmed/history?limit=2&token=' + first.nextPageToken)).json
   assert.deepEqual(second.result.map((r) => r.tx_hash), [ids[1], ids[0]])
   assert.equal(second.nextPageToken, undefined)
+})
+
+test('concurrent faucet payments each get their own outputs', async () => {
+  const addresses = Array.from({ length: 8 }, () => PrivateKey.fromRandom().toAddress())
+  const txids = await Promise.all(addresses.map((address) => net.dn.pay([{ satoshis: 777, script: p2pkhScript(address) }])))
+  assert.equal(new Set(txids).size, addresses.length)
+  for (const address of addresses) {
+    assert.equal((await net.get(WOC + '/address/' + address + '/unspent/all')).json.result[0].value, 777)
+  }
 })

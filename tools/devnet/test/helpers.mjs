@@ -4,8 +4,10 @@ import https from 'node:https'
 import { mkdtempSync, rmSync, readFileSync } from 'node:fs'
 import { tmpdir } from 'node:os'
 import { join } from 'node:path'
-import { LockingScript, P2PKH, PrivateKey, Transaction } from '@bsv/sdk'
+import { PrivateKey } from '@bsv/sdk'
 import { Devnet } from '../lib/devnet.js'
+import { signTransaction } from '../lib/wallet.js'
+import { p2pkhScript } from '../lib/script.js'
 
 export const WOC = '/woc/v1/bsv/main'
 
@@ -71,23 +73,8 @@ export async function fundedKey (net, satoshis = 100000) {
 
 // Signs a version-1 transaction spending the given coins (each { txid, vout, satoshis, script,
 // key }) into the given outputs ({ satoshis, script } or { satoshis, address }).
-export async function signedTx (coins, outputs) {
-  const tx = new Transaction()
-  tx.version = 1
-  for (const c of coins) {
-    tx.addInput({
-      sourceTXID: c.txid,
-      sourceOutputIndex: c.vout,
-      sequence: 0xffffffff,
-      unlockingScriptTemplate: new P2PKH().unlock(c.key, 'all', false, c.satoshis, LockingScript.fromHex(c.script))
-    })
-  }
-  for (const o of outputs) {
-    const lockingScript = o.address ? new P2PKH().lock(o.address) : LockingScript.fromHex(o.script)
-    tx.addOutput({ satoshis: o.satoshis, lockingScript })
-  }
-  await tx.sign()
-  return tx
+export function signedTx (coins, outputs) {
+  return signTransaction(coins, outputs.map((o) => (o.address ? { satoshis: o.satoshis, script: p2pkhScript(o.address) } : o)))
 }
 
 // The data output script the game writes: OP_FALSE OP_RETURN and one push.
