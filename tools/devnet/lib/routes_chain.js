@@ -80,10 +80,11 @@ export function chainRoutes (dn) {
       const { items, extra } = page(confirmedUnspent(a), query, 1000, 1000)
       sendJson(res, 200, wrapper(a, items.map(confirmedItem), extra))
     }),
-    byAddress('unconfirmed/history', (a, { res }) => {
+    byAddress('unconfirmed/history', (a, { res, query }) => {
       const history = c.historyFor(a)
       if (history.length === 0) throw new HttpError(404, 'Not Found')
-      sendJson(res, 200, wrapper(a, history.filter((r) => r.height === null).map((r) => ({ tx_hash: r.txid }))))
+      const { items, extra } = page(history.filter((r) => r.height === null), query, 100, 1000)
+      sendJson(res, 200, wrapper(a, items.map((r) => ({ tx_hash: r.txid })), extra))
     }),
     byAddress('confirmed/history', (a, { res, query }) => {
       const history = c.historyFor(a)
@@ -117,7 +118,8 @@ export function chainRoutes (dn) {
       if (!isAddress(a)) return sendJson(res, 400, { message: 'invalid address' })
       const limit = queryInt(query, 'limit', 100, 10000)
       const offset = queryInt(query, 'offset', 0, 1e9)
-      const list = c.unspentFor(a).sort((x, y) => (x.height ?? Infinity) - (y.height ?? Infinity))
+      // The ordinals indexer drops an output as soon as a mempool transaction spends it.
+      const list = c.unspentFor(a, { includeSpentInMempool: false }).sort((x, y) => (x.height ?? Infinity) - (y.height ?? Infinity))
       sendJson(res, 200, list.slice(offset, offset + limit).map((u) => txo(c, u)))
     }],
     ['GET', /^\/gorillapool\/content\/([^/]+)$/, ({ res, params }) => {

@@ -5,6 +5,7 @@ import assert from 'node:assert/strict'
 import { PrivateKey } from '@bsv/sdk'
 import { startDevnet, fundedKey, signedTx, WOC } from './helpers.mjs'
 import { p2pkhScript } from '../lib/script.js'
+import { Chain } from '../lib/chain.js'
 
 let net
 before(async () => { net = await startDevnet() })
@@ -139,4 +140,21 @@ test('concurrent faucet payments each get their own outputs', async () => {
   for (const address of addresses) {
     assert.equal((await net.get(WOC + '/address/' + address + '/unspent/all')).json.result[0].value, 777)
   }
+})
+
+test('the minimum fee rate is satoshis per 1000 bytes, with at least one satoshi', async () => {
+  const chain = new Chain({ minFeeRate: 1000 })
+  const key = PrivateKey.fromRandom()
+  chain.genesis(key.toAddress(), 100000, p2pkhScript(key.toAddress()))
+  const coin = { ...chain.unspentFor(key.toAddress())[0], key }
+  // Signatures vary by a byte or two, so the fees stay clear of the exact size.
+  const probe = await signedTx([coin], [{ satoshis: 90000, address: key.toAddress() }])
+  const size = probe.toHex().length / 2
+  const short = await signedTx([coin], [{ satoshis: 100000 - (size - 10), address: key.toAddress() }])
+  assert.equal(chain.submit(short.toHex()).text, '66: mempool min fee not met')
+  const enough = await signedTx([coin], [{ satoshis: 100000 - (size + 10), address: key.toAddress() }])
+  assert.equal(chain.submit(enough.toHex()).ok, true)
+  assert.equal(new Chain({ minFeeRate: 1 }).minimumFee(226), 1n)
+  assert.equal(new Chain({ minFeeRate: 500 }).minimumFee(226), 113n)
+  assert.equal(new Chain({ minFeeRate: 0 }).minimumFee(226), 0n)
 })

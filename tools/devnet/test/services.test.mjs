@@ -103,6 +103,7 @@ test('GorillaPool lists inscriptions with their origin, follows them when they m
   txos = (await net.get('/gorillapool/api/txos/address/' + next + '/unspent')).json
   assert.equal(txos[0].origin.outpoint, origin)
   assert.deepEqual(txos[0].data, {})
+  assert.deepEqual((await net.get('/gorillapool/api/txos/address/' + owner.toAddress() + '/unspent')).json, [])
   const plain = (await net.get('/gorillapool/api/txos/address/' + address + '/unspent')).json
   assert.equal(plain.find((t) => t.txid === move.id('hex')).origin, null)
 })
