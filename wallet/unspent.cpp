@@ -990,29 +990,34 @@ std::vector<PendingOutput> pending_outputs_snapshot() {
   return state().pending;
 }
 
-// ---- Public: last transactions
-// -------------------------------------------------------------------
+// ---- Public: last transactions --------------------------------------------------------------
+
+namespace {
+
+void remember_txid(std::string UnspentState::*field, const std::string& txid) {
+  if (!is_txid_hex(txid)) return;
+  SessionGuard lock(session_mutex());
+  state().*field = lower(txid);
+}
+
+std::string remembered_txid(std::string UnspentState::*field) {
+  SessionGuard lock(session_mutex());
+  return state().*field;
+}
+
+}  // namespace
 
 void set_last_sent_txid(const std::string& txid) {
-  if (!is_txid_hex(txid)) return;
-  SessionGuard lock(session_mutex());
-  state().last_sent_txid = lower(txid);
+  remember_txid(&UnspentState::last_sent_txid, txid);
 }
-
 std::string last_sent_txid() {
-  SessionGuard lock(session_mutex());
-  return state().last_sent_txid;
+  return remembered_txid(&UnspentState::last_sent_txid);
 }
-
 void set_last_broadcast_txid(const std::string& txid) {
-  if (!is_txid_hex(txid)) return;
-  SessionGuard lock(session_mutex());
-  state().last_broadcast_txid = lower(txid);
+  remember_txid(&UnspentState::last_broadcast_txid, txid);
 }
-
 std::string last_broadcast_txid() {
-  SessionGuard lock(session_mutex());
-  return state().last_broadcast_txid;
+  return remembered_txid(&UnspentState::last_broadcast_txid);
 }
 
 // ---- Public: balance ---------------------------------------------------------------------------
@@ -1119,8 +1124,7 @@ StatusBalance status_balance(bool read_ordinals_index) {
   return result;
 }
 
-// ---- Public: lifecycle
-// ---------------------------------------------------------------------------
+// ---- Public: lifecycle -----------------------------------------------------------------------
 
 void clear_unspent_state() {
   SessionGuard lock(session_mutex());

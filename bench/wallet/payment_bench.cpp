@@ -54,7 +54,6 @@ bool start_own_devnet(const fs::path& folder, std::string& info_path) {
 }
 
 void BM_entry_payment(benchmark::State& state) {
-  curl_global_init(CURL_GLOBAL_ALL);
   const fs::path folder =
       fs::temp_directory_path() / ("ostakka-pay-bench-" + std::to_string(getpid()));
   fs::create_directories(folder);
@@ -67,13 +66,11 @@ void BM_entry_payment(benchmark::State& state) {
     setenv("OSTAKKA_DEVNET_INFO", info_path.c_str(), 1);
   }
   devnet_wallet::DevnetInfo devnet;
-  std::string error;
-  if (!devnet_wallet::read_devnet_info(devnet, error)) {
+  std::string data_dir, error;
+  if (!devnet_wallet::start_devnet_process(devnet, data_dir, error)) {
     state.SkipWithError(error.c_str());
     return;
   }
-  devnet_wallet::point_at_devnet(devnet);
-  const std::string data_dir = devnet_wallet::use_fresh_data_directory();
   if (devnet_wallet::create_bound_wallet(devnet_wallet::random_mnemonic()).empty()) {
     state.SkipWithError("could not create the wallet");
     return;
@@ -113,8 +110,7 @@ void BM_entry_payment(benchmark::State& state) {
     state.counters["worst_ms"] = times_ms.back();
   }
   state.counters["failures"] = failures;
-  wallet::clear_network_endpoints_for_test();
-  fs::remove_all(data_dir);
+  devnet_wallet::end_devnet_process(data_dir);
   if (g_own_devnet > 0) kill(g_own_devnet, SIGTERM);
   fs::remove_all(folder);
 }

@@ -25,18 +25,10 @@ std::string g_data_dir;
 
 struct DevnetEnvironment : ::testing::Environment {
   void SetUp() override {
-    ASSERT_EQ(curl_global_init(CURL_GLOBAL_ALL), CURLE_OK);
     std::string error;
-    ASSERT_TRUE(devnet_wallet::read_devnet_info(g_devnet, error)) << error;
-    devnet_wallet::point_at_devnet(g_devnet);
-    g_data_dir = devnet_wallet::use_fresh_data_directory();
-    ASSERT_FALSE(g_data_dir.empty());
+    ASSERT_TRUE(devnet_wallet::start_devnet_process(g_devnet, g_data_dir, error)) << error;
   }
-  void TearDown() override {
-    wallet::clear_network_endpoints_for_test();
-    std::filesystem::remove_all(g_data_dir);
-    curl_global_cleanup();
-  }
+  void TearDown() override { devnet_wallet::end_devnet_process(g_data_dir); }
 };
 const auto* const devnet_environment =
     ::testing::AddGlobalTestEnvironment(new DevnetEnvironment);  // NOLINT: owned by gtest

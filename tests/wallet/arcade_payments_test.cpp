@@ -28,18 +28,10 @@ std::string g_data_dir;
 
 struct DevnetEnvironment : ::testing::Environment {
   void SetUp() override {
-    ASSERT_EQ(curl_global_init(CURL_GLOBAL_ALL), CURLE_OK);
     std::string error;
-    ASSERT_TRUE(devnet_wallet::read_devnet_info(g_devnet, error)) << error;
-    devnet_wallet::point_at_devnet(g_devnet);
-    g_data_dir = devnet_wallet::use_fresh_data_directory();
-    ASSERT_FALSE(g_data_dir.empty());
+    ASSERT_TRUE(devnet_wallet::start_devnet_process(g_devnet, g_data_dir, error)) << error;
   }
-  void TearDown() override {
-    wallet::clear_network_endpoints_for_test();
-    std::filesystem::remove_all(g_data_dir);
-    curl_global_cleanup();
-  }
+  void TearDown() override { devnet_wallet::end_devnet_process(g_data_dir); }
 };
 const auto* const devnet_environment =
     ::testing::AddGlobalTestEnvironment(new DevnetEnvironment);  // NOLINT: owned by gtest
@@ -99,6 +91,12 @@ class PaymentsTest : public ::testing::Test {
     return tx;
   }
 
+  // The entry fee to the configured house and pot addresses: the result text.
+  static std::string pay_entry() {
+    const auto& cfg = config::deploy_config();
+    return wallet::pay_arcade_entry(std::string(cfg.house_address), std::string(cfg.pot_address));
+  }
+
   std::string wallet_id_;
   std::string address_;
 };
@@ -108,8 +106,7 @@ class PaymentsTest : public ::testing::Test {
 TEST_F(PaymentsTest, entry_fee_pays_house_pot_and_change_in_that_order) {
   const std::string funding = fund(100000);
   const auto& cfg = config::deploy_config();
-  const std::string result =
-      wallet::pay_arcade_entry(std::string(cfg.house_address), std::string(cfg.pot_address));
+  const std::string result = pay_entry();
   const std::string txid = txid_of(result);
   ASSERT_EQ(txid.size(), 64u) << result;
   const auto tx = decoded(txid);
@@ -181,13 +178,11 @@ TEST_F(PaymentsTest, report_pays_fee_and_oracle_and_carries_its_payload) {
 // service is down: the change is known locally, not from a listing.
 TEST_F(PaymentsTest, second_payment_spends_pending_change_before_any_service_lists_it) {
   fund(100000);
-  const auto& cfg = config::deploy_config();
-  const std::string house(cfg.house_address), pot(cfg.pot_address);
-  const std::string first = txid_of(wallet::pay_arcade_entry(house, pot));
+  const std::string first = txid_of(pay_entry());
   ASSERT_EQ(first.size(), 64u);
   fault_status("/woc/v1/bsv/main/address/", 500, "down", -1);
   fault_status("/gorillapool/", 500, "down", -1);
-  const std::string result = wallet::pay_arcade_entry(house, pot);
+  const std::string result = pay_entry();
   const std::string second = txid_of(result);
   ASSERT_EQ(second.size(), 64u) << result;
   const auto tx = decoded(second);
@@ -199,18 +194,19 @@ TEST_F(PaymentsTest, second_payment_spends_pending_change_before_any_service_lis
 
 // Not enough coins, or none at all: the exact texts, and nothing is marked spent.
 TEST_F(PaymentsTest, insufficient_funds_and_an_empty_wallet_give_their_texts) {
-  const auto& cfg = config::deploy_config();
-  const std::string house(cfg.house_address), pot(cfg.pot_address);
-  EXPECT_EQ(wallet::pay_arcade_entry(house, pot), "error: you have 0 in your Korb wallet.");
+  EXPECT_EQ(pay_entry(), "error: you have 0 in your Korb wallet.");
   korb::clear_session();  // forget the empty listing so the funding below is read
   ASSERT_TRUE(korb::ensure_session());
   const std::string funding = fund(3000);
   // One input and two outputs, no change: 119 bytes of fee on top of the 5000.
-  EXPECT_EQ(wallet::pay_arcade_entry(house, pot),
+  EXPECT_EQ(pay_entry(),
             "error: insufficient funds. Need 5119 sats, you have 3000 in your Korb wallet.");
   EXPECT_FALSE(wallet::is_outpoint_spent(funding, 0));
-  EXPECT_EQ(wallet::pay_arcade_entry("1NotAnAddress", pot),
+  const auto& cfg = config::deploy_config();
+  EXPECT_EQ(wallet::pay_arcade_entry("1NotAnAddress", std::string(cfg.pot_address)),
             "error: arcade house address decode failed.");
+  EXPECT_EQ(wallet::pay_arcade_entry(std::string(cfg.house_address), "1NotAnAddress"),
+            "error: arcade pot address decode failed.");
   EXPECT_EQ(wallet::pay_arcade_score(std::string(cfg.oracle_address), ""),
             "error: empty arcade score payload.");
 }
@@ -226,9 +222,7 @@ class RetryTest : public PaymentsTest {
     admin("fault/woc-broadcast", {{"answer", woc_answer}});
     if (arc_refuses)
       admin("fault/arc", {{"txStatus", "REJECTED"}, {"extraInfo", "Missing inputs"}});
-    const auto& cfg = config::deploy_config();
-    const std::string result =
-        wallet::pay_arcade_entry(std::string(cfg.house_address), std::string(cfg.pot_address));
+    const std::string result = pay_entry();
     const std::string txid = txid_of(result);
     ASSERT_EQ(txid.size(), 64u) << result;
     const auto tx = decoded(txid);
@@ -279,15 +273,12 @@ TEST_F(PaymentsTest, broadcast_answer_without_txid_needs_the_network_to_know_it)
   endpoints.woc_base = proxy.base() + "/woc";
   wallet::set_network_endpoints_for_test(endpoints);
 
-  const auto& cfg = config::deploy_config();
-  const std::string house(cfg.house_address), pot(cfg.pot_address);
   fault_status("/oi/submit", 500, "own submission down", 2);
-  EXPECT_EQ(wallet::pay_arcade_entry(house, pot),
-            "error: broadcast did not confirm. Wait a few seconds and try again.");
+  EXPECT_EQ(pay_entry(), "error: broadcast did not confirm. Wait a few seconds and try again.");
   EXPECT_FALSE(wallet::is_outpoint_spent(funding, 0));
 
   pass_on = true;
-  const std::string result = wallet::pay_arcade_entry(house, pot);
+  const std::string result = pay_entry();
   devnet_wallet::point_at_devnet(g_devnet);
   const std::string txid = txid_of(result);
   ASSERT_EQ(txid.size(), 64u) << result;
@@ -299,9 +290,7 @@ TEST_F(PaymentsTest, broadcast_answer_without_txid_needs_the_network_to_know_it)
 // output (and has not indexed the spending transaction yet) cannot make the game spend it again.
 TEST_F(PaymentsTest, spent_set_survives_a_restart_of_the_game) {
   const std::string funding = fund(60000);
-  const auto& cfg = config::deploy_config();
-  const std::string house(cfg.house_address), pot(cfg.pot_address);
-  const std::string first = txid_of(wallet::pay_arcade_entry(house, pot));
+  const std::string first = txid_of(pay_entry());
   ASSERT_EQ(first.size(), 64u);
 
   korb::clear_session();                // the game stops...
@@ -327,7 +316,7 @@ TEST_F(PaymentsTest, spent_set_survives_a_restart_of_the_game) {
   EXPECT_EQ(candidates[0].txid, first);
   wallet::wipe_candidates(candidates);
 
-  const std::string result = wallet::pay_arcade_entry(house, pot);
+  const std::string result = pay_entry();
   ASSERT_EQ(txid_of(result).size(), 64u) << result;
   EXPECT_EQ(decoded(txid_of(result)).inputs.at(0).txid, first);
 }
@@ -340,11 +329,7 @@ TEST_F(PaymentsTest, status_snapshot_reads_and_settles_the_balance) {
   EXPECT_TRUE(status.loaded);
   EXPECT_TRUE(status.balance_read);
   EXPECT_EQ(status.balance, 12345);
-  const auto& cfg = config::deploy_config();
-  ASSERT_EQ(txid_of(wallet::pay_arcade_entry(std::string(cfg.house_address),
-                                             std::string(cfg.pot_address)))
-                .size(),
-            64u);
+  ASSERT_EQ(txid_of(pay_entry()).size(), 64u);
   korb::status_snapshot(status);
   EXPECT_EQ(status.balance, 12345 - 5153);
   EXPECT_EQ(wallet::read_settled_balance(), 12345 - 5153);

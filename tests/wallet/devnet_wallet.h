@@ -4,6 +4,7 @@
 // leaves one behind: a registry entry, the HD wallet file and this installation's bind file.
 #pragma once
 
+#include <curl/curl.h>
 #include <openssl/rand.h>
 #include <stdlib.h>
 
@@ -134,6 +135,26 @@ inline std::string create_bound_wallet(const std::string& mnemonic, uint32_t rec
   korb::clear_session();
   korb::bind_wallet(id);
   return korb::ensure_session() && korb::is_connected() ? id : std::string();
+}
+
+// What a test or benchmark process does first: libcurl, the devnet's endpoints and a fresh data
+// directory attached as the game. False with a reason when there is no devnet.
+inline bool start_devnet_process(DevnetInfo& info, std::string& data_dir, std::string& error) {
+  if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
+    error = "curl_global_init failed";
+    return false;
+  }
+  if (!read_devnet_info(info, error)) return false;
+  point_at_devnet(info);
+  data_dir = use_fresh_data_directory();
+  if (data_dir.empty()) error = "could not make a data directory";
+  return !data_dir.empty();
+}
+
+inline void end_devnet_process(const std::string& data_dir) {
+  wallet::clear_network_endpoints_for_test();
+  if (!data_dir.empty()) std::filesystem::remove_all(data_dir);
+  curl_global_cleanup();
 }
 
 }  // namespace devnet_wallet

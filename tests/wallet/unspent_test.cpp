@@ -549,18 +549,20 @@ using test_server::Response;
 constexpr char kAddress[] = "1BgGZ9tcN4rm9KBzDn7KprQz87SZ26SAMH";
 const std::string kWocAddress = std::string("/woc/v1/bsv/main/address/") + kAddress;
 
+// WhatsOnChain under "/woc" and GorillaPool under "/gp" of the local server.
+void point_at(const LocalHttpServer& server) {
+  wallet::NetworkEndpoints endpoints;
+  endpoints.service_scheme = "http";
+  endpoints.service_host = "svc.unspent.test";
+  endpoints.service_ip = "127.0.0.1";
+  endpoints.service_port = server.port();
+  endpoints.woc_base = server.base() + "/woc";
+  endpoints.ordinals_api_base = server.base() + "/gp";
+  wallet::set_network_endpoints_for_test(endpoints);
+}
+
 class BalanceSourceTest : public ::testing::Test {
  protected:
-  void point_at(const LocalHttpServer& server) {
-    wallet::NetworkEndpoints endpoints;
-    endpoints.service_scheme = "http";
-    endpoints.service_host = "svc.unspent.test";
-    endpoints.service_ip = "127.0.0.1";
-    endpoints.service_port = server.port();
-    endpoints.woc_base = server.base() + "/woc";
-    endpoints.ordinals_api_base = server.base() + "/gp";
-    wallet::set_network_endpoints_for_test(endpoints);
-  }
   void TearDown() override { wallet::clear_network_endpoints_for_test(); }
 
   static std::string item(const std::string& txid, int vout, int value) {
@@ -685,15 +687,6 @@ TEST_F(BalanceSourceTest, ordinals_list_of_single_satoshis_yields_nothing) {
 
 class CacheRefreshTest : public UnspentTest {
  protected:
-  void point_at(const LocalHttpServer& server) {
-    wallet::NetworkEndpoints endpoints;
-    endpoints.service_scheme = "http";
-    endpoints.service_host = "svc.unspent.test";
-    endpoints.service_ip = "127.0.0.1";
-    endpoints.service_port = server.port();
-    endpoints.woc_base = server.base() + "/woc";
-    wallet::set_network_endpoints_for_test(endpoints);
-  }
   void TearDown() override {
     wallet::clear_network_endpoints_for_test();
     UnspentTest::TearDown();
