@@ -102,10 +102,3 @@ test('a port already in use fails the start instead of hanging', async () => {
     rmSync(state, { recursive: true, force: true })
   }
 })
-
-test('devnet config prints the derived values that config/devnet.json holds', async () => {
-  const { exited } = run(['config'])
-  const end = await exited
-  const config = JSON.parse(readFileSync(new URL('../../../config/devnet.json', import.meta.url)))
-  for (const [k, v] of Object.entries(JSON.parse(end.out))) assert.equal(config[k], v)
-})
