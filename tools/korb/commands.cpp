@@ -140,7 +140,8 @@ int requests(std::ostream& out) {
   }
   const std::int64_t now = unix_seconds_now();
   for (const korb::ConnectRequest& request : pending) {
-    out << request.id << "\t" << request.app << "\t" << request.instance << "\t"
+    out << request.id << "\t" << printable_field(request.app, shown_app_bytes) << "\t"
+        << printable_field(request.instance, shown_instance_bytes) << "\t"
         << (is_request_live(request, now) ? "waiting" : "expired") << "\n";
   }
   return exit_ok;

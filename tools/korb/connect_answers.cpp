@@ -31,6 +31,20 @@ std::int64_t unix_seconds_now() {
       .count();
 }
 
+std::string printable_field(std::string_view text, size_t max_bytes) {
+  std::string shown;
+  const bool cut = text.size() > max_bytes;
+  size_t end = cut ? max_bytes : text.size();
+  // Never end inside a UTF-8 sequence: step back over continuation bytes.
+  while (cut && end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  for (char c : text.substr(0, end)) {
+    const auto byte = static_cast<unsigned char>(c);
+    shown.push_back(byte < 0x20 || byte == 0x7F ? '?' : c);
+  }
+  if (cut) shown += "...";
+  return shown;
+}
+
 bool is_request_live(const korb::ConnectRequest& request, std::int64_t now_seconds) {
   return request.ts >= now_seconds - request_live_seconds;
 }
@@ -64,8 +78,9 @@ int approve_all_live(const std::string& wallet_id, std::int64_t now_seconds,
     std::string error;
     if (approve_request(request.id, wallet_id, error)) {
       ++approved;
-      report("approved " + request.id + " from " + request.app + " (" + request.instance +
-             ") with wallet " + wallet_id);
+      report("approved " + request.id + " from " + printable_field(request.app, shown_app_bytes) +
+             " (" + printable_field(request.instance, shown_instance_bytes) + ") with wallet " +
+             wallet_id);
     } else {
       failed.insert(request.id);
       report("could not approve " + request.id + ": " + error);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "korb/connect.h"
@@ -40,5 +41,12 @@ int approve_all_live(const std::string& wallet_id, std::int64_t now_seconds,
                      const std::function<void(const std::string&)>& report);
 
 std::int64_t unix_seconds_now();
+
+// A request's "app" or "instance" as we show it: any program can write a request, so control
+// characters (terminal escapes, line breaks) become "?" and the text is cut to `max_bytes`
+// at a character boundary, marked with "...".
+std::string printable_field(std::string_view text, size_t max_bytes);
+inline constexpr size_t shown_app_bytes = 64;
+inline constexpr size_t shown_instance_bytes = 160;
 
 }  // namespace korb_app

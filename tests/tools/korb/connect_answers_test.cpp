@@ -192,4 +192,12 @@ TEST_F(Handshake, silence_times_out) {
   EXPECT_EQ(korb_app::live_requests(asked + korb_app::request_live_seconds + 1).size(), 0u);
 }
 
+// Cutting a long field never splits a character.
+TEST(connect_answers, printable_fields_cut_at_character_boundaries) {
+  EXPECT_EQ(korb_app::printable_field("\xc3\xa9\xc3\xa9", 3), "\xc3\xa9...");
+  EXPECT_EQ(korb_app::printable_field("\xc3\xa9\xc3\xa9", 4), "\xc3\xa9\xc3\xa9");
+  EXPECT_EQ(korb_app::printable_field("a\tb", 10), "a?b");
+  EXPECT_EQ(korb_app::printable_field("", 0), "");
+}
+
 }  // namespace
