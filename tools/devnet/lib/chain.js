@@ -30,7 +30,9 @@ export const NODE_TEXT = {
   'vout-empty': '16: bad-txns-vout-empty',
   toolarge: '16: bad-txns-vout-toolarge',
   duplicate: '16: bad-txns-inputs-duplicate',
-  'prevout-null': '16: bad-txns-prevout-null'
+  'prevout-null': '16: bad-txns-prevout-null',
+  dust: '64: dust',
+  'non-final': '64: non-final'
 }
 
 function scriptFailureText (message) {
@@ -163,6 +165,10 @@ export class Chain {
       outTotal += out.satoshis
     }
     if (outTotal > MAX_MONEY) return refuse('toolarge', { txid })
+    // Policy as the node keeps it: an output without value must be a data output, and a lock
+    // time that has not passed needs every input final.
+    if (parsed.outputs.some((o) => o.satoshis === 0n && !/^(00)?6a/.test(o.script))) return refuse('dust', { txid })
+    if (!this.isFinal(parsed)) return refuse('non-final', { txid })
     const seen = new Set()
     for (const input of parsed.inputs) {
       if (input.txid === NULL_TXID) return refuse('prevout-null', { txid })
@@ -207,6 +213,12 @@ export class Chain {
     }
     this.apply(hex, Math.floor(this.now() / 1000))
     return { ok: true, txid, fee: Number(fee) }
+  }
+
+  isFinal ({ locktime, inputs }) {
+    if (locktime === 0 || inputs.every((i) => i.sequence === 0xffffffff)) return true
+    const now = locktime < 500000000 ? this.height + 1 : Math.floor(this.now() / 1000)
+    return locktime < now
   }
 
   // The node's fee rule: rate × size / 1000, at least one satoshi when the rate is not zero.

@@ -168,6 +168,8 @@ const ARC_ERRORS = {
   belowout: [464, 'Invalid outputs', 'Transaction is invalid because the outputs are non-existent or invalid'],
   'vout-empty': [464, 'Invalid outputs', 'Transaction is invalid because the outputs are non-existent or invalid'],
   toolarge: [464, 'Invalid outputs', 'Transaction is invalid because the outputs are non-existent or invalid'],
+  dust: [464, 'Invalid outputs', 'Transaction is invalid because the outputs are non-existent or invalid'],
+  'non-final': [463, 'Malformed transaction', 'Transaction is malformed and cannot be processed'],
   fee: [465, 'Fee too low', 'Fees are insufficient']
 }
 

@@ -78,6 +78,14 @@ test('refusals carry the node texts: bad signature, double spend, spent input, o
   const noFee = await signedTx([{ ...coin, key }], [{ satoshis: 10000, address }])
   assert.equal((await broadcast(noFee)).text, prefix + '66: mempool min fee not met')
 
+  const dust = await signedTx([{ ...coin, key }], [{ satoshis: 0, address }, { satoshis: 9000, address }])
+  assert.equal((await broadcast(dust)).text, prefix + '64: dust')
+  const later = await signedTx([{ ...coin, key }], [{ satoshis: 9000, address }])
+  later.lockTime = net.dn.chain.height + 5
+  later.inputs[0].sequence = 0
+  await later.sign()
+  assert.equal((await broadcast(later)).text, prefix + '64: non-final')
+
   assert.equal((await broadcast(good)).status, 200)
   assert.equal((await broadcast(good)).text, prefix + '257: txn-already-known')
   const rival = await signedTx([{ ...coin, key }], [{ satoshis: 8000, address }])
