@@ -134,6 +134,17 @@ bool wallet_transfer(const std::string& url, std::string& body, const RequestOpt
   return true;
 }
 
+// The game's own GETs: a finished transfer, a status below 400 and a body.
+bool app_get(const std::string& url, std::string& body, long timeout) {
+  RequestOptions options;
+  options.timeout = timeout;
+  options.follow_location = true;
+  options.user_agent = kAppUserAgent;
+  TransferResult result;
+  if (!perform_request(url, body, options, PinMode::when_named, result)) return false;
+  return result.code == CURLE_OK && result.status < 400 && !body.empty();
+}
+
 bool is_success_status(long status) {
   return status >= 200 && status <= 299;
 }
@@ -288,24 +299,12 @@ bool local_http_get(const std::string& url, std::string& body, std::string& erro
 
 bool app_http_get_text(const std::string& url, std::string& body) {
   body.clear();
-  RequestOptions options;
-  options.timeout = 12;
-  options.follow_location = true;
-  options.user_agent = kAppUserAgent;
-  TransferResult result;
-  if (!perform_request(url, body, options, PinMode::when_named, result)) return false;
-  return result.code == CURLE_OK && result.status < 400 && !body.empty();
+  return app_get(url, body, 12);
 }
 
 bool app_http_get_json(const std::string& url, nlohmann::json& out) {
   std::string body;
-  RequestOptions options;
-  options.timeout = 14;
-  options.follow_location = true;
-  options.user_agent = kAppUserAgent;
-  TransferResult result;
-  if (!perform_request(url, body, options, PinMode::when_named, result)) return false;
-  if (result.code != CURLE_OK || result.status >= 400 || body.empty()) return false;
+  if (!app_get(url, body, 14)) return false;
   nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
   if (document.is_discarded() || !(document.is_object() || document.is_array())) return false;
   out = std::move(document);

@@ -155,14 +155,8 @@ class BroadcastTest : public ::testing::Test {
  protected:
   void SetUp() override {
     server_ = std::make_unique<LocalHttpServer>([this](const Request& r) { return answer(r); });
-    wallet::NetworkEndpoints endpoints;
-    endpoints.service_scheme = "http";
-    endpoints.service_host = "svc.broadcast.test";
-    endpoints.service_ip = "127.0.0.1";
-    endpoints.service_port = server_->port();
-    endpoints.woc_base = server_->base() + "/woc";
-    endpoints.arc_base = server_->base() + "/arc";
-    wallet::set_network_endpoints_for_test(endpoints);
+    wallet::set_network_endpoints_for_test(
+        test_server::endpoints_for(*server_, "svc.broadcast.test"));
     std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
     wallet::clear_unspent_state();
 

@@ -34,13 +34,7 @@ const auto* const curl_environment =
 
 // Points the service pin at the test server (plain HTTP on its own port).
 void pin_service_to(const LocalHttpServer& server) {
-  wallet::NetworkEndpoints endpoints;
-  endpoints.service_scheme = "http";
-  endpoints.service_host = kPinnedHost;
-  endpoints.service_ip = "127.0.0.1";
-  endpoints.service_port = server.port();
-  endpoints.woc_base = server.base() + "/woc";
-  wallet::set_network_endpoints_for_test(endpoints);
+  wallet::set_network_endpoints_for_test(test_server::endpoints_for(server, kPinnedHost));
 }
 
 long gap_ms(const Request& earlier, const Request& later) {

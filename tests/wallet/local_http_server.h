@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "wallet/http_test_seam.h"
+
 namespace test_server {
 
 struct Request {
@@ -198,5 +200,20 @@ class LocalHttpServer {
   std::mutex mutex_;
   std::vector<Request> requests_;
 };
+
+// Endpoints that send every service of the network code to `server` (plain HTTP), with
+// `service_host` pinned to it.
+inline wallet::NetworkEndpoints endpoints_for(const LocalHttpServer& server,
+                                              const std::string& service_host) {
+  wallet::NetworkEndpoints endpoints;
+  endpoints.service_scheme = "http";
+  endpoints.service_host = service_host;
+  endpoints.service_ip = "127.0.0.1";
+  endpoints.service_port = server.port();
+  endpoints.woc_base = server.base() + "/woc";
+  endpoints.arc_base = server.base() + "/arc";
+  endpoints.ordinals_api_base = server.base() + "/gp";
+  return endpoints;
+}
 
 }  // namespace test_server

@@ -386,15 +386,7 @@ class SendTest : public ::testing::Test {
     address_ = s.payment_address;
 
     server_ = std::make_unique<LocalHttpServer>([this](const Request& r) { return answer(r); });
-    wallet::NetworkEndpoints endpoints;
-    endpoints.service_scheme = "http";
-    endpoints.service_host = "svc.send.test";
-    endpoints.service_ip = "127.0.0.1";
-    endpoints.service_port = server_->port();
-    endpoints.woc_base = server_->base() + "/woc";
-    endpoints.arc_base = server_->base() + "/arc";
-    endpoints.ordinals_api_base = server_->base() + "/gp";
-    wallet::set_network_endpoints_for_test(endpoints);
+    wallet::set_network_endpoints_for_test(test_server::endpoints_for(*server_, "svc.send.test"));
   }
 
   void TearDown() override {
