@@ -49,7 +49,7 @@ json service_get(const std::string& path) {
 
 int armed_faults() {
   std::string body, error;
-  if (!wallet::wallet_http_get(g_devnet.base + "/admin/state", body, error, 20, false)) return -1;
+  if (!wallet::wallet_http_get(g_devnet.base() + "/admin/state", body, error, 20, false)) return -1;
   return json::parse(body, nullptr, false).value("faults", -1);
 }
 

@@ -180,8 +180,10 @@ TEST_F(PaymentsTest, second_payment_spends_pending_change_before_any_service_lis
   fund(100000);
   const std::string first = txid_of(pay_entry());
   ASSERT_EQ(first.size(), 64u);
-  fault_status("/woc/v1/bsv/main/address/", 500, "down", -1);
-  fault_status("/gorillapool/", 500, "down", -1);
+  for (const std::string& address : wallet::wallet_addresses()) {
+    fault_status("/woc/v1/bsv/main/address/" + address + "/", 500, "down", -1);
+    fault_status("/gorillapool/api/txos/address/" + address + "/", 500, "down", -1);
+  }
   const std::string result = pay_entry();
   const std::string second = txid_of(result);
   ASSERT_EQ(second.size(), 64u) << result;
@@ -238,7 +240,7 @@ class RetryTest : public PaymentsTest {
                             [&](const wallet::UtxoRef& u) { return u.txid == big; }));
     std::string body, error_text;
     ASSERT_TRUE(
-        wallet::wallet_http_get(g_devnet.base + "/admin/state", body, error_text, 20, false));
+        wallet::wallet_http_get(g_devnet.base() + "/admin/state", body, error_text, 20, false));
     EXPECT_EQ(json::parse(body, nullptr, false).value("faults", -1), 0)
         << "a fault was not reached";
   }
@@ -260,7 +262,7 @@ TEST_F(PaymentsTest, broadcast_answer_without_txid_needs_the_network_to_know_it)
   const std::string funding = fund(40000);
   std::atomic<bool> pass_on{false};
   test_server::LocalHttpServer proxy([&](const test_server::Request& r) -> test_server::Response {
-    const std::string url = g_devnet.base + r.target;
+    const std::string url = g_devnet.base() + r.target;
     std::string body, error;
     if (r.method == "POST") {
       if (pass_on) (void)wallet::wallet_http_post_json(url, r.body, body, error, 30, 1);

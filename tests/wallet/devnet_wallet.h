@@ -11,7 +11,6 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -20,37 +19,14 @@
 #include "korb/atomic_file.h"
 #include "korb/registry.h"
 #include "korb/session.h"
+#include "tests/devnet/devnet_info.h"
 #include "wallet/http_client.h"
 #include "wallet/http_test_seam.h"
 #include "wallet/mnemonic.h"
 
 namespace devnet_wallet {
 
-struct DevnetInfo {
-  int port = 0;
-  std::string ca;
-  std::string base;  // https://127.0.0.1:PORT
-};
-
-// Reads the fixture's info file. False with a reason when there is none.
-inline bool read_devnet_info(DevnetInfo& info, std::string& error) {
-  const char* path = std::getenv("OSTAKKA_DEVNET_INFO");
-  if (path == nullptr || *path == '\0') {
-    error = "OSTAKKA_DEVNET_INFO is not set (run through ctest, which starts the devnet)";
-    return false;
-  }
-  std::ifstream in(path);
-  const auto doc = nlohmann::json::parse(in, nullptr, false);
-  if (!doc.is_object() || !doc.contains("port") || !doc["port"].is_number_integer() ||
-      !doc.contains("ca") || !doc["ca"].is_string()) {
-    error = std::string("unreadable devnet info file ") + path;
-    return false;
-  }
-  info.port = doc["port"].get<int>();
-  info.ca = doc["ca"].get<std::string>();
-  info.base = "https://127.0.0.1:" + std::to_string(info.port);
-  return true;
-}
+using DevnetInfo = devnet::DevnetInfo;
 
 // Every service of the devnet on its one port; the service host name stays pinned to 127.0.0.1.
 inline void point_at_devnet(const DevnetInfo& info) {
@@ -59,10 +35,10 @@ inline void point_at_devnet(const DevnetInfo& info) {
   endpoints.service_host = std::string(config::deploy_config().service_host);
   endpoints.service_ip = "127.0.0.1";
   endpoints.service_port = info.port;
-  endpoints.woc_base = info.base + "/woc";
-  endpoints.ordinals_api_base = info.base + "/gorillapool/api";
-  endpoints.ordinals_content_base = info.base + "/gorillapool";
-  endpoints.arc_base = info.base + "/arc";
+  endpoints.woc_base = info.base() + "/woc";
+  endpoints.ordinals_api_base = info.base() + "/gorillapool/api";
+  endpoints.ordinals_content_base = info.base() + "/gorillapool";
+  endpoints.arc_base = info.base() + "/arc";
   endpoints.ca_file = info.ca;
   wallet::set_network_endpoints_for_test(endpoints);
 }
@@ -71,7 +47,7 @@ inline void point_at_devnet(const DevnetInfo& info) {
 inline nlohmann::json admin(const DevnetInfo& info, const std::string& route,
                             const nlohmann::json& body, std::string* error = nullptr) {
   std::string answer, failure;
-  if (!wallet::wallet_http_post_json(info.base + "/admin/" + route, body.dump(), answer, failure,
+  if (!wallet::wallet_http_post_json(info.base() + "/admin/" + route, body.dump(), answer, failure,
                                      30, 1)) {
     if (error) *error = failure;
     return nlohmann::json::value_t::discarded;
@@ -94,7 +70,7 @@ inline bool mine(const DevnetInfo& info) {
 // A decoded transaction as WhatsOnChain serves it, or a discarded value when it is unknown.
 inline nlohmann::json decoded_tx(const DevnetInfo& info, const std::string& txid) {
   std::string body, error;
-  if (!wallet::wallet_http_get(info.base + "/woc/v1/bsv/main/tx/" + txid, body, error, 20, false))
+  if (!wallet::wallet_http_get(info.base() + "/woc/v1/bsv/main/tx/" + txid, body, error, 20, false))
     return nlohmann::json::value_t::discarded;
   return nlohmann::json::parse(body, nullptr, false);
 }
@@ -144,7 +120,9 @@ inline bool start_devnet_process(DevnetInfo& info, std::string& data_dir, std::s
     error = "curl_global_init failed";
     return false;
   }
-  if (!read_devnet_info(info, error)) return false;
+  const auto found = devnet::read_devnet_info(&error);
+  if (!found) return false;
+  info = *found;
   point_at_devnet(info);
   data_dir = use_fresh_data_directory();
   if (data_dir.empty()) error = "could not make a data directory";
