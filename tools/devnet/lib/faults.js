@@ -28,23 +28,23 @@ export class Faults {
   }
 
   // Validates and arms a route fault; answers an error text or null.
-  add (spec) {
-    const { route, kind } = spec
+  add (wanted) {
+    const { route, kind } = wanted
     if (typeof route !== 'string' || !route.startsWith('/') || route.length > 500) return 'route must be a path starting with "/"'
     if (!FAULT_KINDS.includes(kind)) return 'kind must be one of ' + FAULT_KINDS.join(', ')
-    const count = spec.count === undefined ? 1 : spec.count
+    const count = wanted.count === undefined ? 1 : wanted.count
     if (!Number.isInteger(count) || count < -1 || count === 0 || count > 1e6) return 'count must be a positive integer, or -1 for until cleared'
-    const method = spec.method === undefined ? null : String(spec.method).toUpperCase()
+    const method = wanted.method === undefined ? null : String(wanted.method).toUpperCase()
     const fault = { route, kind, count, method }
     if (kind === 'status') {
-      if (!Number.isInteger(spec.status) || spec.status < 100 || spec.status > 599) return 'status must be an HTTP status'
-      fault.status = spec.status
-      fault.body = typeof spec.body === 'string' ? spec.body.slice(0, 65536) : ''
-      fault.type = typeof spec.content_type === 'string' ? spec.content_type.slice(0, 100) : 'text/plain; charset=utf-8'
+      if (!Number.isInteger(wanted.status) || wanted.status < 100 || wanted.status > 599) return 'status must be an HTTP status'
+      fault.status = wanted.status
+      fault.body = typeof wanted.body === 'string' ? wanted.body.slice(0, 65536) : ''
+      fault.type = typeof wanted.content_type === 'string' ? wanted.content_type.slice(0, 100) : 'text/plain; charset=utf-8'
     }
     if (kind === 'latency') {
-      if (!Number.isInteger(spec.ms) || spec.ms < 0 || spec.ms > 120000) return 'ms must be 0 to 120000'
-      fault.ms = spec.ms
+      if (!Number.isInteger(wanted.ms) || wanted.ms < 0 || wanted.ms > 120000) return 'ms must be 0 to 120000'
+      fault.ms = wanted.ms
     }
     if (this.routes.length >= MAX_FAULTS) return 'too many faults armed'
     this.routes.push(fault)

@@ -81,8 +81,8 @@ export function adminRoutes (dn) {
       dn.state.build = build
       return { build }
     }),
-    post('fault', (spec) => {
-      const error = dn.faults.add(spec)
+    post('fault', (wanted) => {
+      const error = dn.faults.add(wanted)
       return error ? { error } : { armed: dn.faults.count }
     }),
     post('fault/woc-broadcast', ({ answer, count = 1 }) => {
