@@ -27,6 +27,8 @@ test('a signed payment is accepted and indexed as unconfirmed, then as confirmed
   assert.deepEqual(all.result, [{ tx_pos: 0, tx_hash: tx.id('hex'), value: 20000, isSpentInMempoolTx: false, status: 'unconfirmed', hex: all.result[0].hex }])
   assert.match(all.result[0].hex, /^76a914[0-9a-f]{40}88ac$/)
   assert.deepEqual((await net.get(WOC + '/address/' + dest + '/unspent')).json, [])
+  assert.deepEqual((await net.get(WOC + '/address/' + dest + '/unconfirmed/unspent')).json.result, all.result)
+  assert.deepEqual((await net.get(WOC + '/address/' + dest + '/confirmed/unspent')).json.result, [])
   assert.deepEqual((await net.get(WOC + '/address/' + dest + '/unconfirmed/history')).json.result, [{ tx_hash: tx.id('hex') }])
   assert.deepEqual((await net.get(WOC + '/address/' + dest + '/confirmed/history')).json.result, [])
   // The funding output is now spent in the mempool and says so.
@@ -47,6 +49,8 @@ test('a signed payment is accepted and indexed as unconfirmed, then as confirmed
   const after = (await net.get(WOC + '/address/' + dest + '/unspent/all')).json.result
   assert.deepEqual(after, [{ height: mined.json.height, tx_pos: 0, tx_hash: tx.id('hex'), value: 20000, isSpentInMempoolTx: false, status: 'confirmed' }])
   assert.deepEqual((await net.get(WOC + '/address/' + dest + '/unspent')).json, [{ height: mined.json.height, tx_pos: 0, tx_hash: tx.id('hex'), value: 20000 }])
+  assert.deepEqual((await net.get(WOC + '/address/' + dest + '/confirmed/unspent')).json.result, after)
+  assert.deepEqual((await net.get(WOC + '/address/' + dest + '/unconfirmed/unspent')).json.result, [])
   assert.deepEqual((await net.get(WOC + '/address/' + dest + '/confirmed/history')).json.result, [{ tx_hash: tx.id('hex'), height: mined.json.height }])
   const confirmed = (await net.get(WOC + '/tx/' + tx.id('hex') + '/decoded')).json
   assert.equal(confirmed.confirmations, 1)
