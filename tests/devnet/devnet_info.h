@@ -2,11 +2,13 @@
 // which the CTest fixture writes (tests/devnet/devnet_fixture.cmake). Never throws.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
