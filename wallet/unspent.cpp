@@ -828,7 +828,11 @@ std::vector<std::string> wallet_addresses() {
   return addresses;
 }
 
-bool ensure_fresh_unspent(std::string& error) {
+namespace {
+
+// Fetches the wallet addresses whose cache entry `needs_fetch` picks.
+template <typename Pick>
+bool refresh_addresses(std::string& error, Pick needs_fetch) {
   error.clear();
   SessionGuard lock(session_mutex());
   if (!session_available()) {
@@ -837,32 +841,25 @@ bool ensure_fresh_unspent(std::string& error) {
   }
   const auto addresses = wallet_addresses();
   auto& s = current_state();
-  std::vector<std::string> missing;
-  for (const auto& address : addresses) {
-    const CacheEntry* entry = find_entry(s, address);
-    if (!entry || !entry->valid) missing.push_back(address);
-  }
-  return fetch_and_apply(missing, error);
+  std::vector<std::string> picked;
+  for (const auto& address : addresses)
+    if (needs_fetch(find_entry(s, address))) picked.push_back(address);
+  return fetch_and_apply(picked, error);
+}
+
+}  // namespace
+
+bool ensure_fresh_unspent(std::string& error) {
+  return refresh_addresses(error, [](const CacheEntry* entry) { return !entry || !entry->valid; });
 }
 
 bool refresh_stale_unspent(bool read_ordinals_index, std::string& error) {
   // No ordinals index in this build: the records are replaced as "not read" either way.
   (void)read_ordinals_index;
-  error.clear();
-  SessionGuard lock(session_mutex());
-  if (!session_available()) {
-    error = "no wallet";
-    return false;
-  }
-  const auto addresses = wallet_addresses();
-  auto& s = current_state();
   const auto now = Clock::now();
-  std::vector<std::string> stale;
-  for (const auto& address : addresses) {
-    const CacheEntry* entry = find_entry(s, address);
-    if (!entry || !entry->valid || now - entry->fetched >= kFreshFor) stale.push_back(address);
-  }
-  return fetch_and_apply(stale, error);
+  return refresh_addresses(error, [now](const CacheEntry* entry) {
+    return !entry || !entry->valid || now - entry->fetched >= kFreshFor;
+  });
 }
 
 void refresh_spendable() {

@@ -12,7 +12,7 @@
 
 #include "korb/paymail.h"
 #include "korb/session.h"
-#include "wallet/devnet_wallet.h"
+#include "wallet/devnet_environment.h"
 #include "wallet/encoding.h"
 #include "wallet/hd_keys.h"
 
@@ -20,18 +20,9 @@ namespace {
 
 using nlohmann::json;
 
-devnet_wallet::DevnetInfo g_devnet;
-std::string g_data_dir;
-
-struct DevnetEnvironment : ::testing::Environment {
-  void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(devnet_wallet::start_devnet_process(g_devnet, g_data_dir, error)) << error;
-  }
-  void TearDown() override { devnet_wallet::end_devnet_process(g_data_dir); }
-};
-const auto* const devnet_environment =
-    ::testing::AddGlobalTestEnvironment(new DevnetEnvironment);  // NOLINT: owned by gtest
+const auto* const devnet_environment = ::testing::AddGlobalTestEnvironment(
+    new devnet_wallet::DevnetEnvironment);  // NOLINT: owned by gtest
+const devnet_wallet::DevnetInfo& g_devnet = devnet_wallet::test_devnet();
 
 std::string random_alias() {
   unsigned char bytes[6];
