@@ -1,0 +1,74 @@
+// The info reader must turn any file the fixture did not write properly into "no devnet" with a
+// reason, never into a crash or a half-filled answer.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "devnet/devnet_info.h"
+
+namespace {
+
+class DevnetInfoFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path = ::testing::TempDir() + "devnet_info_test.json";
+    ::setenv("OSTAKKA_DEVNET_INFO", path.c_str(), 1);
+  }
+  void TearDown() override { std::remove(path.c_str()); }
+  void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+  std::string path;
+};
+
+TEST_F(DevnetInfoFile, reads_what_the_fixture_writes) {
+  write(R"({"port":47823,"ca":"/s/ca.pem","state":"/s","admin":"https://127.0.0.1:47823/admin"})");
+  const auto info = devnet::read_devnet_info();
+  ASSERT_TRUE(info.has_value());
+  EXPECT_EQ(info->port, 47823);
+  EXPECT_EQ(info->ca, "/s/ca.pem");
+  EXPECT_EQ(info->base(), "https://127.0.0.1:47823");
+  EXPECT_EQ(info->service_base(), "https://svc.orbweave.test:47823");
+  EXPECT_EQ(info->resolve_entry(), "svc.orbweave.test:47823:127.0.0.1");
+}
+
+TEST_F(DevnetInfoFile, refuses_missing_variable_file_and_fields_with_a_reason) {
+  std::string error;
+  ::unsetenv("OSTAKKA_DEVNET_INFO");
+  EXPECT_FALSE(devnet::read_devnet_info(&error).has_value());
+  EXPECT_NE(error.find("OSTAKKA_DEVNET_INFO"), std::string::npos);
+  ::setenv("OSTAKKA_DEVNET_INFO", path.c_str(), 1);
+  EXPECT_FALSE(devnet::read_devnet_info(&error).has_value());  // no file yet
+  for (const char* text : {"", "[]", "{\"port\":\"1\",\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}",
+                           "{\"port\":0,\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}",
+                           "{\"port\":70000,\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}",
+                           "{\"port\":5,\"ca\":\"\",\"state\":\"b\",\"admin\":\"c\"}",
+                           "{\"port\":5,\"ca\":\"a\",\"state\":\"b\"}", "{\"port\":5.5,\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}"}) {
+    write(text);
+    error.clear();
+    EXPECT_FALSE(devnet::read_devnet_info(&error).has_value()) << text;
+    EXPECT_FALSE(error.empty()) << text;
+  }
+}
+
+// Random bytes and truncations of a good file never throw. The seed is printed for a repeat.
+TEST_F(DevnetInfoFile, random_and_truncated_files_never_throw) {
+  const std::string good = R"({"port":47823,"ca":"/s/ca.pem","state":"/s","admin":"https://127.0.0.1:47823/admin"})";
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  for (size_t cut = 0; cut < good.size(); ++cut) {
+    write(good.substr(0, cut));
+    EXPECT_NO_THROW((void)devnet::read_devnet_info());
+  }
+  for (int i = 0; i < 300; ++i) {
+    std::string text = good;
+    for (int e = 0; e < 3; ++e) text[rng() % text.size()] = static_cast<char>(rng() % 256);
+    write(text);
+    EXPECT_NO_THROW((void)devnet::read_devnet_info());
+  }
+}
+
+}  // namespace
