@@ -77,9 +77,11 @@ void status_snapshot(StatusSnapshot& result);
 nlohmann::json build_wallet_file(const wallet::WalletSession& session);
 
 // Fills `out` (which should be empty) from a parsed wallet file without touching the process
-// session: the fields of either form, mnemonic checked, counters and show clamped. Keys are
-// not derived. False for an invalid mnemonic, a single-key wallet whose "priv" is not 64
-// characters, or a file with neither form. Used by `ensure_session` and the wallet application.
+// session: the fields of either form, mnemonic checked, counters read and show clamped. HD keys
+// are not derived (that is wallet::refresh_wallet_keys); a single-key wallet's missing public
+// key and address are made from "priv". False for an invalid mnemonic, a single-key wallet
+// whose "priv" is not 64 characters or gives no address, or a file that is not an object.
+// Used by `ensure_session` and the wallet application. The caller wipes `out` on failure.
 [[nodiscard]] bool read_wallet_fields(const nlohmann::json& file, wallet::WalletSession& out);
 
 // Installs the hooks the wallet library calls back through (is_connected, bound wallet id,
