@@ -76,7 +76,7 @@ export class Devnet {
       await closed
       this.server = null
     }
-    this.save()
+    this.flush()
   }
 
   // Chain, names, roles, frozen identities and the download build; faults are not kept.
@@ -93,7 +93,23 @@ export class Devnet {
     this.state = { names: saved.names ?? {}, roles: saved.roles ?? {}, frozen: saved.frozen ?? {}, build: saved.build ?? 1 }
   }
 
+  // Changes are written within a tenth of a second, many at once under load; stop() writes
+  // whatever is still pending, so a SIGTERM loses nothing.
   save () {
+    if (this.saveTimer) return
+    this.saveTimer = setTimeout(() => {
+      try {
+        this.flush()
+      } catch (e) {
+        this.log('devnet: could not write the state file: ' + e.message)
+      }
+    }, 100)
+    this.saveTimer.unref()
+  }
+
+  flush () {
+    clearTimeout(this.saveTimer)
+    this.saveTimer = null
     const file = join(this.stateDir, STATE_FILE)
     const doc = { version: 1, chain: this.chain.toJSON(), ...this.state }
     writeFileSync(file + '.tmp', JSON.stringify(doc))
@@ -113,7 +129,7 @@ export class Devnet {
       build: 1
     }
     this.faults.clear()
-    this.save()
+    this.flush()
   }
 
   submit (hex) {
