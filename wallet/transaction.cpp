@@ -149,6 +149,26 @@ struct ByteReader {
   }
 };
 
+std::size_t compact_size_length(uint64_t value) {
+  return value < 0xFD ? 1 : value <= 0xFFFF ? 3 : value <= 0xFFFFFFFFu ? 5 : 9;
+}
+
+// The outputs' share of an estimated serialization: their count and each amount and script.
+int64_t estimated_outputs_size(const std::vector<TxOutput>& outputs) {
+  std::size_t size = compact_size_length(outputs.size());
+  for (const TxOutput& output : outputs) {
+    size += 8 + compact_size_length(output.script.size()) + output.script.size();
+  }
+  return static_cast<int64_t>(size);
+}
+
+// What serialize_transaction(inputs, outputs, true).size() gives for that many inputs: version,
+// input count, 41 bytes an input, the outputs, lock time.
+int64_t estimated_size(std::size_t input_count, int64_t outputs_size) {
+  return static_cast<int64_t>(4 + compact_size_length(input_count) + 41 * input_count + 4) +
+         outputs_size;
+}
+
 Digest32 sha256d_of(const Bytes& bytes) {
   return sha256d(bytes.data(), bytes.size());
 }
@@ -414,12 +434,13 @@ bool build_transaction(std::vector<SpendCandidate>& candidates, std::vector<TxOu
   }
 
   // Walk the candidates in their given order until the selection covers the outputs, the fee for
-  // its size and room for a change output.
+  // its size and room for a change output. The size is counted rather than serialized for every
+  // step, so a wallet with thousands of small outputs does not make this quadratic.
+  const int64_t outputs_size = estimated_outputs_size(outputs);
   std::vector<SpendCandidate> selection;
   int64_t selected = 0;
   auto covers = [&]() {
-    const Bytes estimate = serialize_transaction(selection, outputs, true);
-    const int64_t size = static_cast<int64_t>(estimate.size());
+    const int64_t size = estimated_size(selection.size(), outputs_size);
     return selected - target >= std::max<int64_t>(size + kChangeOutputBytes, 1);
   };
   bool enough = covers();
@@ -427,12 +448,8 @@ bool build_transaction(std::vector<SpendCandidate>& candidates, std::vector<TxOu
     if (enough) break;
     int64_t with = selected;
     if (candidate.value < 0 || !checked_add(with, candidate.value)) continue;
+    if (hex_decode(candidate.txid).size() != 32) continue;  // would make the serialization empty
     selection.push_back(candidate);
-    if (serialize_transaction(selection, outputs, true).empty()) {
-      cleanse_string(selection.back().private_key_hex);
-      selection.pop_back();
-      continue;
-    }
     selected = with;
     enough = covers();
   }

@@ -9,6 +9,7 @@
 #include <openssl/ecdsa.h>
 #include <stdlib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -242,6 +243,29 @@ TEST_F(BuildTest, candidate_order_decides_the_inputs) {
   EXPECT_EQ(inputs[1].txid, txid_of('b'));
   EXPECT_EQ(fee_, 4 + 1 + 2 * 41 + 1 + 3 * 34 + 4);
   EXPECT_EQ(outputs_.back().amount, 6000 - 5000 - fee_);
+}
+
+// Hundreds of small outputs: the input count needs three bytes past 252 inputs, and the fee must
+// still be exactly the estimated size of what is signed.
+TEST_F(BuildTest, many_small_inputs_pay_for_their_exact_size) {
+  std::vector<SpendCandidate> inputs;
+  for (int i = 0; i < 400; ++i) {
+    char txid[65];
+    std::snprintf(txid, sizeof txid, "%064x", i + 1);
+    inputs.push_back(candidate(txid, 0, 100));
+  }
+  const std::vector<TxOutput> payment{{20000, wallet::p2pkh_script(some_hash(1))}};
+  ASSERT_TRUE(wallet::build_transaction(inputs, outputs_, change_, payment, fee_, error_))
+      << error_;
+  EXPECT_GT(inputs.size(), 252u);
+  EXPECT_EQ(fee_,
+            static_cast<int64_t>(wallet::serialize_transaction(inputs, outputs_, true).size()));
+  int64_t total = 0;
+  for (const auto& input : inputs) total += input.value;
+  ASSERT_EQ(outputs_.size(), 2u);
+  EXPECT_EQ(total - fee_ - 20000, outputs_.back().amount);
+  // One input fewer would not have covered the payment, its fee and room for change.
+  EXPECT_LT(total - 100 - 20000, fee_ - 41);
 }
 
 // Without change the fee takes what is left; with exactly nothing left no change output appears.
