@@ -211,6 +211,21 @@ bool list_has(const List& list, const std::string& txid, uint32_t vout) {
   });
 }
 
+// Outpoints met so far, for the loops over whole lists: a hostile list of thousands of outputs
+// must not cost a pairwise comparison of everything with everything.
+struct OutpointKeys {
+  std::unordered_set<std::string> keys;
+
+  template <typename List>
+  static OutpointKeys of(const List& list) {
+    OutpointKeys set;
+    for (const auto& item : list) set.add(item.txid, item.vout);
+    return set;
+  }
+  bool has(const std::string& txid, uint32_t vout) const { return set_has(keys, txid, vout); }
+  void add(const std::string& txid, uint32_t vout) { keys.insert(outpoint_key(txid, vout)); }
+};
+
 // ---- Files -----------------------------------------------------------------------------------
 
 bool read_small_file(const std::string& path, std::string& out, std::size_t max_bytes) {
@@ -425,27 +440,28 @@ void apply_fetch(UnspentState& s, const FetchResult& result, bool always_keep_ol
     s.cache.push_back({result.address, {}, Clock::now(), false});
     entry = &s.cache.back();
   }
+  const OutpointKeys fetched = OutpointKeys::of(result.utxos);
+  OutpointKeys present = fetched;
   std::vector<UtxoRef> merged = result.utxos;
-  if (always_keep_old || !result.confirmed) {
-    for (const auto& old : entry->utxos)
-      if (!set_has(s.spent, old.txid, old.vout) && !list_has(merged, old.txid, old.vout))
-        merged.push_back(old);
-  }
+  auto keep = [&](const UtxoRef& utxo) {
+    if (set_has(s.spent, utxo.txid, utxo.vout) || present.has(utxo.txid, utxo.vout)) return;
+    present.add(utxo.txid, utxo.vout);
+    merged.push_back(utxo);
+  };
+  if (always_keep_old || !result.confirmed)
+    for (const auto& old : entry->utxos) keep(old);
   bool hash_ok = false;
   const Hash160 hash = hash_of(result.address, hash_ok);
-  if (hash_ok) {
+  if (hash_ok)
     for (const auto& p : s.pending)
-      if (p.owner_hash160 == hash && !set_has(s.spent, p.txid, p.vout) &&
-          !list_has(merged, p.txid, p.vout))
-        merged.push_back({p.txid, p.vout, p.value});
-  }
+      if (p.owner_hash160 == hash) keep({p.txid, p.vout, p.value});
   entry->utxos = std::move(merged);
   entry->fetched = Clock::now();
   entry->valid = true;
   if (hash_ok && (always_prune || result.confirmed)) {
     erase_pending_if(s, [&](const PendingOutput& p) {
       return p.owner_hash160 == hash &&
-             (set_has(s.spent, p.txid, p.vout) || !list_has(result.utxos, p.txid, p.vout));
+             (set_has(s.spent, p.txid, p.vout) || !fetched.has(p.txid, p.vout));
     });
   }
 }
@@ -482,6 +498,7 @@ struct Gathering {
   int64_t& total;
   std::unordered_set<std::string> offer_locks;  // gallery offers: none in this build
   std::unordered_set<std::string> listings;     // market listings: none in this build
+  OutpointKeys offered;
 };
 
 void add_spend_candidate(UnspentState& s, Gathering& g, const std::string& address,
@@ -494,7 +511,7 @@ void add_spend_candidate(UnspentState& s, Gathering& g, const std::string& addre
   if (set_has(g.listings, txid, vout) ||
       g.offer_locks.count(lower(txid) + "_" + std::to_string(vout)))
     return;
-  if (list_has(g.out, txid, vout)) return;
+  if (g.offered.has(txid, vout)) return;
   erase_pending_if(
       s, [&](const PendingOutput& p) { return same_outpoint(p.txid, p.vout, txid, vout); });
   SpendCandidate candidate;
@@ -504,6 +521,7 @@ void add_spend_candidate(UnspentState& s, Gathering& g, const std::string& addre
   candidate.private_key_hex = private_key_hex;
   candidate.public_key_hex = public_key_hex;
   candidate.owner_hash160 = owner;
+  g.offered.add(txid, vout);
   g.out.push_back(std::move(candidate));
   g.total += value;
 }
@@ -893,7 +911,7 @@ bool gather_spend_candidates(std::vector<SpendCandidate>& out, int64_t& total, s
     return false;
   }
   UnspentState* s = &current_state();
-  Gathering g{out, total, {}, {}};
+  Gathering g{out, total, {}, {}, {}};
   const WalletSession& record = session();
   if (!record.hd) {
     offer_address(*s, g, record.payment_address, record.payment_private_key,
@@ -1023,7 +1041,7 @@ int64_t wallet_balance() {
   SessionGuard lock(session_mutex());
   auto& s = current_state();
   const std::string address = session().payment_address;
-  std::vector<UtxoRef> counted;
+  OutpointKeys counted;
   int64_t sum = 0;
   const CacheEntry* entry = find_entry(s, address);
   const bool known = entry && entry->valid;
@@ -1031,9 +1049,9 @@ int64_t wallet_balance() {
     for (const auto& utxo : entry->utxos) {
       if (set_has(s.spent, utxo.txid, utxo.vout) ||
           protected_as_ordinal(s, address, utxo.txid, utxo.vout, utxo.value) ||
-          list_has(counted, utxo.txid, utxo.vout))
+          counted.has(utxo.txid, utxo.vout))
         continue;
-      counted.push_back(utxo);
+      counted.add(utxo.txid, utxo.vout);
       sum += utxo.value;
     }
   }
@@ -1042,9 +1060,9 @@ int64_t wallet_balance() {
   if (hash_ok) {
     for (const auto& p : s.pending) {
       if (p.owner_hash160 != hash || set_has(s.spent, p.txid, p.vout) ||
-          listed_as_ordinal(s, p.txid, p.vout, p.value) || list_has(counted, p.txid, p.vout))
+          listed_as_ordinal(s, p.txid, p.vout, p.value) || counted.has(p.txid, p.vout))
         continue;
-      counted.push_back({p.txid, p.vout, p.value});
+      counted.add(p.txid, p.vout);
       sum += p.value;
     }
   }

@@ -768,4 +768,31 @@ TEST_F(CacheRefreshTest, a_failed_read_is_retried_by_the_next_payment) {
   EXPECT_EQ(status.balance, 900);
 }
 
+// The largest list a service may hand us, for every address, still becomes a cache and a
+// candidate list without comparing every output with every other.
+TEST_F(CacheRefreshTest, an_enormous_listing_is_cached_and_offered) {
+  std::string list = "[";
+  for (int i = 0; i < 30000; ++i) {
+    char txid[65];
+    std::snprintf(txid, sizeof txid, "%064x", i);
+    list += std::string(i ? "," : "") + R"({"tx_hash":")" + txid + R"(","tx_pos":1,"value":)" +
+            std::to_string(2 + i) + "}";
+  }
+  list += "]";
+  LocalHttpServer server([&](const Request& r) -> Response {
+    if (r.target.find("/unspent/all") != std::string::npos) return {200, list};
+    return {404, ""};
+  });
+  point_at(server);
+  std::string error;
+  ASSERT_TRUE(wallet::ensure_fresh_unspent(error)) << error;
+  std::vector<wallet::SpendCandidate> out;
+  int64_t total = 0;
+  ASSERT_TRUE(wallet::gather_spend_candidates(out, total, error));
+  EXPECT_EQ(out.size(), 20000u);  // the reader keeps the first 20,000; each address lists the same
+  EXPECT_EQ(out.front().value, 20001);  // largest first of the 20,000 kept
+  wallet::wipe_candidates(out);
+  EXPECT_GT(wallet::wallet_balance(), 0);
+}
+
 }  // namespace
