@@ -75,12 +75,6 @@ TEST(json_text, writes_sorted_keys_and_replaces_invalid_utf8_instead_of_failing)
   EXPECT_EQ(korb::json_text(j, -1, true).back(), '\n');
 }
 
-TEST(json_text, deeply_nested_documents_are_refused_before_parsing) {
-  EXPECT_TRUE(korb::json_nesting_within("[[{\"a\": \"[[[[[[\"}]]", 3));
-  EXPECT_FALSE(korb::json_nesting_within("[[[[", 3));
-  EXPECT_TRUE(korb::json_nesting_within("\"\\\"[[[[\"", 1));
-}
-
 // The child rewrites the file in a loop, alternating two contents of different sizes, until it
 // is killed. Whatever the moment of the kill, the file parses and is one of the two.
 TEST_F(atomic_file, a_writer_killed_at_any_moment_leaves_the_old_or_the_new_content) {

@@ -31,14 +31,6 @@ TEST(paymail_names, handles_lose_prefixes_domains_line_ends_and_case) {
   EXPECT_EQ(korb::normalize_registry_name("\xc3\xa9t\xc3\xa9"), "t");
 }
 
-TEST(paymail_names, quotas_follow_the_role) {
-  EXPECT_EQ(korb::name_quota("architect"), -1);
-  EXPECT_EQ(korb::name_quota("dev"), 20);
-  EXPECT_EQ(korb::name_quota("agent"), 10);
-  EXPECT_EQ(korb::name_quota("operator"), 10);
-  EXPECT_EQ(korb::name_quota(""), 10);
-}
-
 class paymail : public KorbTest {
  protected:
   Json registry() {

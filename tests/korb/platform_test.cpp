@@ -64,9 +64,4 @@ TEST_F(platform, a_program_starts_detached_in_the_given_folder) {
   EXPECT_EQ(read_text(work + "/started.txt"), "started\n");
 }
 
-TEST(platform_paths, the_executable_folder_is_this_test_binary_s_folder) {
-  EXPECT_EQ(korb::platform::executable_dir(),
-            fs::canonical(std::string(OSTAKKA_BIN_DIR) + "/../tests").string());
-}
-
 }  // namespace

@@ -144,7 +144,7 @@ TEST_F(session, wallet_info_reads_the_file_without_loading_keys) {
   EXPECT_FALSE(korb::wallet_info(address, paymail, hd));
 }
 
-TEST_F(session, the_identity_signature_verifies_against_the_identity_key) {
+TEST_F(session, signing_and_encryption_use_the_identity_and_encryption_paths) {
   write_hd_wallet("w1", korb_test::mnemonic_legal);
   attach();
   std::string pub, sig, error;
@@ -154,12 +154,8 @@ TEST_F(session, the_identity_signature_verifies_against_the_identity_key) {
   EXPECT_EQ(sig.size(), 88u);
   EXPECT_TRUE(wallet::verify_message("OW1|score|arcade|alice|alice|1|x", pub, sig));
   EXPECT_FALSE(wallet::verify_message("OW1|score|arcade|alice|alice|2|x", pub, sig));
-}
 
-TEST_F(session, the_encryption_keys_are_the_pair_of_the_encryption_path) {
-  write_hd_wallet("w1", korb_test::mnemonic_legal);
-  attach();
-  std::string pub, priv, error;
+  std::string priv;
   ASSERT_TRUE(korb::encryption_keys(pub, priv, error)) << error;
   auto expected = derive_independently(korb_test::mnemonic_legal, wallet::encryption_path());
   EXPECT_EQ(pub, expected.public_key);
@@ -205,14 +201,6 @@ TEST_F(session, save_writes_the_hd_form_that_loads_back_the_same) {
   EXPECT_EQ(after.paymail_handle, "alice");
   EXPECT_EQ(after.ord_avatar, "o1_0");
   EXPECT_EQ(after.payment_address, before.payment_address);
-}
-
-TEST_F(session, save_needs_a_binding) {
-  write_hd_wallet("w1", korb_test::mnemonic_legal);
-  attach();
-  ASSERT_TRUE(korb::ensure_session());
-  korb::unbind_wallet();
-  EXPECT_FALSE(korb::save_session());
 }
 
 TEST_F(session, refresh_follows_the_wallet_application_s_changes) {
