@@ -185,6 +185,28 @@ TEST_F(PaymentsTest, second_payment_spends_pending_change_before_any_service_lis
   EXPECT_EQ(tx.outputs.at(2).value, 100000 - 2 * 5153);
 }
 
+// Coins on other receive addresses and on the identity address are spent with their own keys
+// (the devnet checks every signature), receive addresses first, the identity address last.
+TEST_F(PaymentsTest, spends_from_every_wallet_address_with_its_own_key) {
+  ASSERT_FALSE(devnet_wallet::create_bound_wallet(devnet_wallet::random_mnemonic(), 1).empty());
+  const auto addresses = wallet::wallet_addresses();
+  ASSERT_EQ(addresses.size(), 3u);
+  EXPECT_EQ(addresses[2], wallet::session().identity_address);
+  const std::string on_identity = devnet_wallet::fund(g_devnet, addresses[2], 3000);
+  const std::string on_receive1 = devnet_wallet::fund(g_devnet, addresses[1], 3000);
+  const std::string result = pay_entry();
+  const std::string txid = txid_of(result);
+  ASSERT_EQ(txid.size(), 64u) << result;
+  const auto tx = decoded(txid);
+  ASSERT_EQ(tx.inputs.size(), 2u);
+  EXPECT_EQ(tx.inputs[0].txid, on_receive1);
+  EXPECT_EQ(tx.inputs[1].txid, on_identity);
+  // Two inputs, three outputs: 194 bytes of fee; the change goes to the payment address.
+  ASSERT_EQ(tx.outputs.size(), 3u);
+  EXPECT_EQ(tx.outputs[2].value, 6000 - 5000 - 194);
+  EXPECT_EQ(hex_of(tx.outputs[2].script), hex_of(p2pkh_of(addresses[0])));
+}
+
 // Not enough coins, or none at all: the exact texts, and nothing is marked spent.
 TEST_F(PaymentsTest, insufficient_funds_and_an_empty_wallet_give_their_texts) {
   EXPECT_EQ(pay_entry(), "error: you have 0 in your Korb wallet.");
