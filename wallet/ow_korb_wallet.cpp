@@ -224,14 +224,16 @@ bool find_key_for_address(const std::string& address, std::string& private_key_h
   }
   std::string candidate;
   Hash160 hash{};
+  auto receive_key_matches = [&](uint32_t index) {
+    return receive_address(index, candidate, hash) && hash == wanted &&
+           derive_path_keys(receive_path(index), private_key_hex, public_key_hex, candidate);
+  };
   const uint64_t end = receive_scan_end(s);
   for (uint64_t i = 0; i < end; ++i) {
-    if (!receive_address(static_cast<uint32_t>(i), candidate, hash) || hash != wanted) continue;
-    if (derive_path_keys(receive_path(static_cast<uint32_t>(i)), private_key_hex, public_key_hex,
-                         candidate)) {
-      return true;
-    }
+    if (receive_key_matches(static_cast<uint32_t>(i))) return true;
   }
+  // Change goes to the shown address, so its key must be found even where the scan stops short.
+  if (s.show >= end && s.show <= s.recv[1] && receive_key_matches(s.show)) return true;
   std::string identity;
   if (derive_path_keys(identity_path(), private_key_hex, public_key_hex, identity) &&
       identity == address) {

@@ -149,6 +149,27 @@ TEST_F(ow_korb_wallet, hd_lookups_search_receive_keys_then_identity) {
   EXPECT_EQ(wallet::address_for_hash160(hash_of(r4.address)), "");
 }
 
+// However far the receive scan reaches, the key of the shown address (where change goes) must be
+// found, or the wallet's own change could never be spent.
+TEST_F(ow_korb_wallet, payment_key_is_found_even_beyond_a_long_receive_scan) {
+  constexpr uint32_t kFar = 10000;
+  load_hd(kPhraseA, kFar + 5, kFar + 2);
+  std::string payment_priv, payment_pub, payment_address;
+  {
+    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
+    payment_priv = wallet::session().payment_private_key;
+    payment_pub = wallet::session().payment_public_key;
+    payment_address = wallet::session().payment_address;
+  }
+  ASSERT_EQ(payment_address, derive(wallet::receive_path(kFar + 2)).address);
+  std::string priv, pub;
+  ASSERT_TRUE(wallet::find_key_for_address(payment_address, priv, pub));
+  EXPECT_EQ(priv, payment_priv);
+  EXPECT_EQ(pub, payment_pub);
+  EXPECT_TRUE(wallet::is_own_hash160(hash_of(payment_address), {}, nullptr));
+  EXPECT_EQ(wallet::address_for_hash160(hash_of(payment_address)), payment_address);
+}
+
 TEST_F(ow_korb_wallet, extra_hash_spent_owners_and_cached_addresses_count) {
   load_hd(kPhraseA, 0, 0);
   const wallet::Hash160 foreign = hash_of(kForeignAddress);
