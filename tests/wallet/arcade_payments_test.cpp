@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "devnet_environment.h"
 #include "korb/session.h"
@@ -205,6 +207,31 @@ TEST_F(PaymentsTest, spends_from_every_wallet_address_with_its_own_key) {
   ASSERT_EQ(tx.outputs.size(), 3u);
   EXPECT_EQ(tx.outputs[2].value, 6000 - 5000 - 194);
   EXPECT_EQ(hex_of(tx.outputs[2].script), hex_of(p2pkh_of(addresses[0])));
+}
+
+// When no service lists the change of the last payment and the local records of it are gone
+// too, the payment finds it again in the last sent transaction itself.
+TEST_F(PaymentsTest, change_is_recovered_from_the_last_transaction_when_nothing_lists_it) {
+  fund(20000);
+  const std::string first = txid_of(pay_entry());
+  ASSERT_EQ(first.size(), 64u);
+  const std::string route = "/woc/v1/bsv/main/address/" + address_;
+  fault_status(route + "/unspent/all", 200, R"({"result":[]})", -1);
+  fault_status(route + "/unconfirmed/history", 404, "Not Found", -1);
+  // Two stale reads of an empty listing: the first keeps the change in the entry but drops it
+  // from the pending list, the second drops it from the entry.
+  for (int read = 0; read < 2; ++read) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(8100));
+    std::string error;
+    ASSERT_TRUE(wallet::refresh_stale_unspent(false, error)) << error;
+  }
+  EXPECT_EQ(wallet::wallet_balance(), 0);
+  const std::string result = pay_entry();
+  ASSERT_EQ(txid_of(result).size(), 64u) << result;
+  const auto tx = decoded(txid_of(result));
+  ASSERT_EQ(tx.inputs.size(), 1u);
+  EXPECT_EQ(tx.inputs[0].txid, first);
+  EXPECT_EQ(tx.inputs[0].vout, 2u);
 }
 
 // Not enough coins, or none at all: the exact texts, and nothing is marked spent.
