@@ -62,6 +62,25 @@ TEST(signatures, verifies_a_signature_made_by_another_implementation) {
       "INbVnW4e6PeRmsv2Qgu8NuopvrVjkcxob+sX8OcZG0SALhWybUjzMLPdAsXI46YZGb0KQTRii+wWIQzRpG/U+S0=";
   EXPECT_TRUE(wallet::verify_message(message, pub, signature));
   EXPECT_FALSE(wallet::verify_message("This is just a test message.", pub, signature));
+
+  // Its header byte names the recovery id the way every other implementation reads it; our
+  // recovery must arrive at the signer's key with that id (and only that one).
+  Bytes raw;
+  ASSERT_TRUE(wallet::base64_decode(signature, raw));
+  ASSERT_EQ(raw.size(), 65u);
+  ASSERT_EQ(raw[0], 32) << "compressed key, recovery id 1";
+  Digest32 digest{};
+  ASSERT_TRUE(wallet::message_digest(message, digest));
+  wallet::BnPtr r(BN_bin2bn(raw.data() + 1, 32, nullptr));
+  wallet::BnPtr s(BN_bin2bn(raw.data() + 33, 32, nullptr));
+  const EC_GROUP* group = wallet::secp256k1_group();
+  for (int id = 0; id < 4; ++id) {
+    wallet::PointPtr point(EC_POINT_new(group));
+    wallet::PublicKey33 recovered{};
+    const bool ok = wallet::recover_public_key(group, digest, r.get(), s.get(), id, point.get()) &&
+                    wallet::point_to_compressed(point.get(), recovered);
+    EXPECT_EQ(ok && wallet::hex_encode(recovered.data(), recovered.size()) == pub, id == 1) << id;
+  }
 }
 
 TEST(signatures, random_round_trips_of_every_signer) {
