@@ -3,6 +3,7 @@
 #include <openssl/crypto.h>
 
 #include <QApplication>
+#include <cstring>
 #include <iostream>
 
 #include "korb/connect.h"
@@ -37,6 +38,9 @@ int main(int argc, char** argv) {
     return korb_app::exit_usage;
   }
   if (parsed.command.verb == korb_app::Verb::window) return open_window(argc, argv);
+  // The arguments may hold a mnemonic (restore); we have our copies, so blank the originals,
+  // which stay readable in the process listing for as long as the command runs.
+  for (int i = 1; i < argc; ++i) OPENSSL_cleanse(argv[i], std::strlen(argv[i]));
   const int code = korb_app::run_command(parsed.command, std::cout, std::cerr);
   korb_app::wipe_command(parsed.command);
   for (std::string& arg : args) {
