@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include <openssl/crypto.h>
+
 namespace wallet {
 namespace {
 
@@ -60,7 +62,11 @@ Bytes hex_decode(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); i += 2) {
     const int hi = hex_value(text[i]);
     const int lo = hex_value(text[i + 1]);
-    if (hi < 0 || lo < 0) return Bytes{};
+    if (hi < 0 || lo < 0) {
+      // The text may be a private key: leave no part of it behind in freed memory.
+      OPENSSL_cleanse(out.data(), out.size());
+      return Bytes{};
+    }
     out.push_back(static_cast<unsigned char>(hi << 4 | lo));
   }
   return out;

@@ -69,8 +69,9 @@ bool validate_mnemonic(std::string_view mnemonic) {
       if ((value >> b) & 1) bits[bit / 8] |= static_cast<unsigned char>(0x80 >> (bit % 8));
     }
   }
-  const Digest32 hash = sha256(bits.data(), 16);
+  Digest32 hash = sha256(bits.data(), 16);
   const bool valid = (bits[16] >> 4) == (hash[0] >> 4);
+  OPENSSL_cleanse(hash.data(), hash.size());
   OPENSSL_cleanse(bits.data(), bits.size());
   OPENSSL_cleanse(values.data(), sizeof values);
   return valid;
@@ -94,8 +95,9 @@ bool mnemonic_to_seed(std::string_view mnemonic, std::string_view passphrase, Di
 std::string mnemonic_from_entropy(const std::array<unsigned char, 16>& entropy) {
   std::array<unsigned char, 17> bits{};
   std::copy(entropy.begin(), entropy.end(), bits.begin());
-  const Digest32 hash = sha256(entropy.data(), entropy.size());
+  Digest32 hash = sha256(entropy.data(), entropy.size());
   bits[16] = static_cast<unsigned char>(hash[0] & 0xf0);
+  OPENSSL_cleanse(hash.data(), hash.size());
   std::string out;
   out.reserve(kWords * 9);  // longest word 8 letters plus a space: no reallocation of the phrase
   for (std::size_t w = 0; w < kWords; ++w) {
