@@ -101,8 +101,9 @@ struct DecodedTransaction {
 // ---- Fetches ------------------------------------------------------------------------------------
 
 // WhatsOnChain reader with fallbacks, largest value first, duplicates dropped and outputs spent in
-// the mempool removed. `confirmed` is set when the confirmed list was read. Errors: the request's
-// text, "bad utxo list" or "no utxos". No lock needed.
+// the mempool removed (asking for at most 50 mempool transactions). An address the service has
+// never seen (404) reads as an empty list. `confirmed` is set when the confirmed list was read.
+// Errors: the request's text, "bad utxo list" or "no utxos". No lock needed.
 [[nodiscard]] bool fetch_unspent_balance_source(const std::string& address,
                                                 std::vector<UtxoRef>& out, std::string& error,
                                                 bool& confirmed);
@@ -112,7 +113,8 @@ int64_t fetch_address_unspent_total(const std::string& address);
 [[nodiscard]] bool fetch_spendable_outputs(const std::string& address, std::vector<UtxoRef>& out);
 
 // The wallet's addresses: the stored address of a single-key wallet; for an HD wallet receive
-// addresses 0..recv[1], then the identity address, each once. Empty without a session.
+// addresses 0..recv[1] (at most the first 1000), then the identity address, each once. Empty
+// without a session.
 std::vector<std::string> wallet_addresses();
 
 // Before each send attempt: fetches every wallet address whose cache entry is missing or not
