@@ -728,6 +728,23 @@ TEST_F(CacheRefreshTest, requests_run_with_the_session_mutex_released) {
   EXPECT_EQ(requests.load(), before);
 }
 
+// Two status reads within 8 seconds ask the service once per address.
+TEST_F(CacheRefreshTest, status_reads_within_eight_seconds_fetch_once) {
+  std::atomic<int> listings{0};
+  LocalHttpServer server([&](const Request& r) -> Response {
+    if (r.target.find("/unspent/all") == std::string::npos) return {404, ""};
+    ++listings;
+    return {200, "[]"};
+  });
+  point_at(server);
+  const auto first = wallet::status_balance(true);
+  EXPECT_TRUE(first.unspent_read);
+  EXPECT_EQ(first.balance, 0);
+  EXPECT_EQ(listings.load(), 3);  // receive 0, receive 1, identity
+  (void)wallet::status_balance(true);
+  EXPECT_EQ(listings.load(), 3);
+}
+
 // When another wallet is loaded while the lists are being read, nothing read is applied.
 TEST_F(CacheRefreshTest, a_wallet_change_during_the_fetch_discards_the_results) {
   LocalHttpServer server([&](const Request& r) -> Response {
