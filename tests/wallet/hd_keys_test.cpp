@@ -168,4 +168,31 @@ TEST_F(hd_session, well_known_bip44_address_and_cache) {
   EXPECT_TRUE(priv.empty() && pub.empty() && address_again.empty());
 }
 
+// The session seeds from the phrase exactly as stored: a capital letter gives other keys, the
+// same ones any BIP39 wallet derives from that exact text.
+TEST_F(hd_session, seed_comes_from_the_stored_text_with_its_capital) {
+  const std::string capital =
+      "Abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon "
+      "about";
+  ASSERT_TRUE(wallet::validate_mnemonic(capital));
+  wallet::Digest64 seed{};
+  ASSERT_TRUE(wallet::mnemonic_to_seed(capital, "", seed));
+  ExtendedKey key;
+  ASSERT_TRUE(wallet::master_key_from_seed(seed.data(), seed.size(), key));
+  const wallet::DerivationPath path = wallet::identity_path();
+  for (uint32_t index : path) ASSERT_TRUE(wallet::derive_child_private(key, index, key));
+  const std::string expected = wallet::hex_encode(key.key.data(), key.key.size());
+
+  std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
+  wallet::session().mnemonic = capital;
+  std::string priv, pub, address;
+  ASSERT_TRUE(wallet::derive_path_keys(path, priv, pub, address));
+  EXPECT_EQ(priv, expected);
+  wallet::wipe_session();
+  wallet::session().mnemonic = "a" + capital.substr(1);
+  std::string lower_priv;
+  ASSERT_TRUE(wallet::derive_path_keys(path, lower_priv, pub, address));
+  EXPECT_NE(lower_priv, priv);
+}
+
 }  // namespace
