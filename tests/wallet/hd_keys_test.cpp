@@ -168,6 +168,27 @@ TEST_F(hd_session, well_known_bip44_address_and_cache) {
   EXPECT_TRUE(priv.empty() && pub.empty() && address_again.empty());
 }
 
+// The wallet's fixed paths, against addresses computed for this phrase by a separate BIP32
+// implementation: the wallet application and the game must land on the same keys.
+TEST_F(hd_session, fixed_paths_give_the_agreed_addresses) {
+  std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
+  wallet::session().mnemonic =
+      "abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon "
+      "about";
+  const std::pair<wallet::DerivationPath, const char*> expected[] = {
+      {wallet::receive_path(0), "18pBoqRpHUYf9udsab5G9LT3vQUPxEyMFf"},    // m/44'/236'/1'/0/0
+      {wallet::receive_path(5), "199ffw9X3CGnZwcuF5Uq8V8cgw8t4b87Gq"},    // m/44'/236'/1'/0/5
+      {wallet::identity_path(), "1Hg7Jm7G3DUetk4vxbAdjSf49qq3zbp8g6"},    // m/44'/236'/100'/0/0
+      {wallet::encryption_path(), "17QGtSCrX8xWgEqYdHFBw3RdurZQfvNSHR"},  // m/44'/236'/101'/0/0
+      {wallet::ordinals_path(3), "1PyJ5VxnafEVS3Bfr8pvaYYZvanULpRjMD"},   // m/44'/236'/5'/0/3
+  };
+  for (const auto& [path, address] : expected) {
+    std::string priv, pub, derived;
+    ASSERT_TRUE(wallet::derive_path_keys(path, priv, pub, derived));
+    EXPECT_EQ(derived, address);
+  }
+}
+
 // The session seeds from the phrase exactly as stored: a capital letter gives other keys, the
 // same ones any BIP39 wallet derives from that exact text.
 TEST_F(hd_session, seed_comes_from_the_stored_text_with_its_capital) {
