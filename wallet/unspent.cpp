@@ -265,6 +265,12 @@ bool write_file_atomic(const std::string& folder, const std::string& path,
     std::remove(temp.c_str());
     return false;
   }
+  // The rename itself must reach the disk too, or a power cut could bring the old set back.
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    (void)::fsync(dir);
+    ::close(dir);
+  }
   return true;
 }
 
