@@ -11,9 +11,11 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "devnet_environment.h"
+#include "korb/data_directory.h"
 #include "korb/session.h"
 #include "local_http_server.h"
 #include "wallet/encoding.h"
@@ -335,7 +337,12 @@ TEST_F(PaymentsTest, spent_set_survives_a_restart_of_the_game) {
   const std::string first = txid_of(pay_entry());
   ASSERT_EQ(first.size(), 64u);
 
-  korb::clear_session();                // the game stops...
+  korb::clear_session();  // the game stops...
+  std::ifstream file(korb::korb_data_dir() + "/ord_snap/" + wallet_id_ + "_spent.json");
+  const json saved = json::parse(file, nullptr, false);
+  ASSERT_TRUE(saved.is_object());
+  const auto outpoints = saved.value("outpoints", std::vector<std::string>{});
+  EXPECT_NE(std::find(outpoints.begin(), outpoints.end(), funding + ":0"), outpoints.end());
   ASSERT_TRUE(korb::ensure_session());  // ...and starts again
   wallet::load_spent_set();             // what a fresh process has: only the file
   EXPECT_TRUE(wallet::is_outpoint_spent(funding, 0));
