@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <random>
 
 #include "engine/board_fixture.h"
 
@@ -55,6 +57,41 @@ TEST(bag, every_bag_holds_each_piece_once) {
       std::sort(sorted.begin(), sorted.end());
       ASSERT_EQ(sorted, (std::vector<int32_t>{0, 1, 2, 3, 4, 5, 6})) << "seed " << seed;
     }
+  }
+}
+
+// The draw throws away outputs from the top of the generator's range, where r mod n would favour
+// small values, and accepts the very top when it maps evenly. Both cases are rare (a few outputs
+// in four billion), so ordinary seeds never reach them; these generator positions were found by
+// search. Any other reduction, or a missed boundary, deals different pieces here.
+TEST(bag, draw_rejects_the_uneven_top_of_the_range) {
+  struct Case {
+    uint32_t seed;
+    unsigned long long skip;  // outputs to pass before the shuffle starts
+    uint32_t top_output;      // the rare output the shuffle meets
+    std::array<int32_t, 7> bag;
+    int32_t dealt;
+    unsigned long long used;  // outputs the shuffle takes
+  };
+  const Case cases[] = {
+      // The sixth draw (from 0..6) meets 4294967292: thrown away, the next output is used.
+      {5257882, 26, 4294967292u, {1, 4, 2, 6, 0, 5, 3}, 3, 7},
+      // The first draw (from 0..1) meets 4294967295: 2^32 splits evenly in two, so it is kept.
+      {2429903, 836, 4294967295u, {3, 1, 5, 2, 6, 4, 0}, 0, 6},
+  };
+  for (const Case& c : cases) {
+    std::mt19937 probe(c.seed);
+    probe.discard(c.skip + (c.used == 7 ? 5 : 0));
+    ASSERT_EQ(probe(), c.top_output) << "seed " << c.seed;
+
+    GameState game;
+    game.generator.seed(c.seed);
+    game.generator.discard(c.skip);
+    EXPECT_EQ(next_from_bag(game), c.dealt) << "seed " << c.seed;
+    EXPECT_EQ(game.bag, c.bag) << "seed " << c.seed;
+    std::mt19937 expected(c.seed);
+    expected.discard(c.skip + c.used);
+    EXPECT_TRUE(game.generator == expected) << "seed " << c.seed;
   }
 }
 
@@ -183,6 +220,23 @@ TEST(lock, above_the_well_drops_hidden_cells_and_play_continues) {
   EXPECT_EQ(game.piece_type, 3);
 }
 
+// Serials tell pieces apart in the cascade and 0 means empty, so 0 is never handed out: after the
+// largest value the count starts again at 1.
+TEST(lock, serial_wraps_to_one_after_the_largest_value) {
+  GameState game = game_with_piece(1, 0, 3, 18);  // O piece on the floor, columns 4 and 5
+  game.next_serial = std::numeric_limits<int32_t>::max();
+  apply_to_game(game, SoftDrop, 0);
+  EXPECT_EQ(game.piece_id_plane[19 * 10 + 4], 2147483647u);
+  EXPECT_EQ(game.next_serial, 1);
+  game.piece_type = 1;
+  game.rotation = 0;
+  game.piece_x = 6;  // columns 7 and 8
+  game.piece_y = 18;
+  apply_to_game(game, SoftDrop, 0);
+  EXPECT_EQ(game.piece_id_plane[19 * 10 + 7], 1u);
+  EXPECT_EQ(game.next_serial, 2);
+}
+
 // Four rows score 1200 x (height + 1); a fifth full row waits for the check after the clear and
 // then scores with the height the first clear reached. Rows above a cleared row do not move.
 TEST(scoring, four_rows_then_the_fifth_with_the_new_height) {
@@ -255,6 +309,22 @@ TEST(game_over, blocked_spawn_takes_the_only_life) {
   EXPECT_EQ(game.score, before.score);
   EXPECT_EQ(game.piece_y, 0);
   EXPECT_EQ(game.cell_plane, before.cell_plane);
+}
+
+// A run never has a spare life; should the engine be given one, a blocked spawn spends it on an
+// empty well and the blocked piece plays on.
+TEST(game_over, a_spare_life_buys_an_empty_well) {
+  GameState game;
+  new_game(game, seed_from_txid(kZeroTxid));
+  std::vector<std::string> column(20, "....A.....");
+  set_board(game, column);
+  game.lives = 2;
+  check_lines(game, 64);
+  EXPECT_FALSE(game.game_over);
+  EXPECT_EQ(game.lives, 1);
+  EXPECT_EQ(game.cell_plane, (std::array<uint32_t, kWellCells>{}));
+  EXPECT_EQ(game.piece_id_plane, (std::array<uint32_t, kWellCells>{}));
+  EXPECT_TRUE(piece_fits(game, game.piece_type, game.rotation, game.piece_x, game.piece_y));
 }
 
 // Keys that arrive during a clear or cascade are recorded by the run layer but must not act.

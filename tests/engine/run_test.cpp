@@ -122,6 +122,27 @@ TEST_F(DrivenRun, pause_leaves_sim_clock_and_tape_untouched) {
   EXPECT_EQ(run.game.score, plain.game.score);
 }
 
+// A pause begun while the tick count reads 0 (a driven clock may start there) still keeps its
+// time away from the run, and a second pause request while paused (a companion window opened
+// during a P pause) keeps the first start, so the whole pause is taken out.
+TEST_F(DrivenRun, every_pause_is_taken_out_of_the_run_in_full) {
+  clock = 0;
+  start_run(run);
+  toggle_pause(run);
+  clock = 10000;
+  toggle_pause(run);
+  at(10000 + 48);
+  EXPECT_EQ(run.sim_clock, 48u);
+
+  pause_run(run);
+  clock += 5000;
+  pause_run(run);
+  clock += 5000;
+  resume_run(run);
+  at(clock + 32);
+  EXPECT_EQ(run.sim_clock, 80u);
+}
+
 // A key whose catch-up starts a clear is still recorded (the window could not know), but it has
 // no effect; replaying it must have no effect either.
 TEST_F(DrivenRun, key_during_clear_is_recorded_without_effect) {
