@@ -286,13 +286,18 @@ TEST(scoring, saturates_instead_of_wrapping) {
   EXPECT_EQ(tall.height, std::numeric_limits<int32_t>::max());
 }
 
+// A fresh game whose column 4 is full to the top, so the next spawn is blocked.
+GameState game_with_full_column() {
+  GameState game;
+  new_game(game, seed_from_txid(kZeroTxid));
+  set_board(game, std::vector<std::string>(20, "....A....."));
+  return game;
+}
+
 // The run has one life: a blocked spawn ends it, clears the phase flags and keeps the blocked
 // piece in view; nothing moves afterwards.
 TEST(game_over, blocked_spawn_takes_the_only_life) {
-  GameState game;
-  new_game(game, seed_from_txid(kZeroTxid));
-  std::vector<std::string> column(20, "....A.....");
-  set_board(game, column);
+  GameState game = game_with_full_column();
   game.fast_drop = 1;
   int locks = 0;
   game.hooks.on_lock = [&locks] { ++locks; };
@@ -314,10 +319,7 @@ TEST(game_over, blocked_spawn_takes_the_only_life) {
 // A run never has a spare life; should the engine be given one, a blocked spawn spends it on an
 // empty well and the blocked piece plays on.
 TEST(game_over, a_spare_life_buys_an_empty_well) {
-  GameState game;
-  new_game(game, seed_from_txid(kZeroTxid));
-  std::vector<std::string> column(20, "....A.....");
-  set_board(game, column);
+  GameState game = game_with_full_column();
   game.lives = 2;
   check_lines(game, 64);
   EXPECT_FALSE(game.game_over);
