@@ -745,6 +745,39 @@ TEST_F(CacheRefreshTest, status_reads_within_eight_seconds_fetch_once) {
   EXPECT_EQ(listings.load(), 3);
 }
 
+// After a refusal for missing inputs the wallet asks GorillaPool: what it lists (minus the spent
+// set and single satoshis) joins what the cache already had, and pending outputs it does not list
+// stop being pending.
+TEST_F(CacheRefreshTest, spendable_refresh_merges_the_ordinals_listing) {
+  const std::string pay = wallet::session().payment_address;
+  std::atomic<bool> ordinals_lists_outputs{true};
+  LocalHttpServer server([&](const Request& r) -> Response {
+    if (r.target == "/woc/v1/bsv/main/address/" + pay + "/unspent/all")
+      return {200, R"([{"tx_hash":")" + kTxA + R"(","tx_pos":0,"value":1000}])"};
+    if (r.target == "/gp/txos/address/" + pay + "/unspent" && ordinals_lists_outputs)
+      return {200, R"([{"txid":")" + kTxB + R"(","vout":0,"satoshis":2000},
+                       {"txid":")" +
+                       kTxC + R"(","vout":0,"satoshis":3000},
+                       {"txid":")" +
+                       kTxC + R"(","vout":1,"satoshis":1}])"};
+    return {200, "[]"};
+  });
+  point_at(server);
+  std::string error;
+  ASSERT_TRUE(wallet::ensure_fresh_unspent(error)) << error;
+  add_output(pay, std::string(64, 'e'), 2, 400);  // change of our own last payment
+  wallet::mark_outpoint_spent(kTxC, 0);
+  EXPECT_EQ(wallet::wallet_balance(), 1400);
+
+  ordinals_lists_outputs = false;  // an empty listing changes nothing
+  wallet::refresh_spendable();
+  EXPECT_TRUE(wallet::is_pending_outpoint(std::string(64, 'e'), 2));
+  ordinals_lists_outputs = true;
+  wallet::refresh_spendable();
+  EXPECT_EQ(wallet::wallet_balance(), 3400);  // 2000 new + 1000 kept + 400 change
+  EXPECT_FALSE(wallet::is_pending_outpoint(std::string(64, 'e'), 2));
+}
+
 // When another wallet is loaded while the lists are being read, nothing read is applied.
 TEST_F(CacheRefreshTest, a_wallet_change_during_the_fetch_discards_the_results) {
   LocalHttpServer server([&](const Request& r) -> Response {
