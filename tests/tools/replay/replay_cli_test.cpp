@@ -205,6 +205,10 @@ TEST_F(ReplayProgram, refuses_unreadable_tapes_with_exit_2) {
   miscounted[12] = miscounted[12] == '0' ? '1' : '0';  // the count's low byte
   expect_error({"--entry", entry, "--tape", miscounted}, 2, "records but holds");
   expect_error({"--entry", entry, "--tape-file", (dir / "missing.hex").string()}, 2, "cannot read");
+  // Far more than any tape can be: refused after a bounded read, not loaded whole.
+  const std::string huge = write("huge.hex", std::string(size_t{9} << 20, '0'));
+  expect_error({"--entry", entry, "--tape-file", huge}, 2, "is larger than");
+  expect_error({"--payload", huge}, 2, "is larger than");
 }
 
 TEST_F(ReplayProgram, refuses_tapes_that_are_not_a_finished_run_with_exit_1) {
