@@ -114,6 +114,30 @@ nlohmann::json load_registry() {
   return registry;
 }
 
+bool load_registry_strict(nlohmann::json& registry, std::string& error) {
+  registry = nlohmann::json{{"wallets", nlohmann::json::array()}};
+  const std::string path = registry_path();
+  if (!path_exists(path)) return true;
+  std::string text;
+  if (!read_file_capped(path, text)) {
+    error = "cannot read the wallet registry " + path;
+    return false;
+  }
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) return true;
+  nlohmann::json parsed;
+  if (json_nesting_within(text, max_json_depth))
+    parsed = nlohmann::json::parse(text, nullptr, false);
+  if (parsed.is_discarded() || !parsed.is_object() ||
+      (parsed.contains("wallets") && !parsed["wallets"].is_array())) {
+    error = "the wallet registry " + path +
+            " is damaged; it is left untouched (repair it or move it away)";
+    return false;
+  }
+  if (!parsed.contains("wallets")) parsed["wallets"] = nlohmann::json::array();
+  registry = std::move(parsed);
+  return true;
+}
+
 bool save_registry(const nlohmann::json& registry) {
   std::string dir = korb_data_dir();
   std::string error;
@@ -161,7 +185,9 @@ void migrate_legacy_wallet() {
   RegistryLock lock;
   std::string legacy = legacy_wallet_path();
   if (!path_exists(legacy)) return;
-  nlohmann::json registry = load_registry();
+  nlohmann::json registry;
+  std::string error;
+  if (!load_registry_strict(registry, error)) return;  // never save over a damaged registry
   if (!registry["wallets"].empty()) return;
 
   std::string id = new_wallet_id();
@@ -172,7 +198,6 @@ void migrate_legacy_wallet() {
     // A rename across file systems fails; copy instead, and drop the old file only once the
     // copy is safely in place.
     std::string content;
-    std::string error;
     if (read_file_capped(legacy, content) && write_file_atomic(target, content, error)) {
       ::unlink(legacy.c_str());
     }
@@ -253,7 +278,9 @@ std::string wallet_display_name(const std::string& id) {
 bool rename_wallet(const std::string& id, const std::string& name) {
   if (id.empty()) return false;
   RegistryLock lock;
-  nlohmann::json registry = load_registry();
+  nlohmann::json registry;
+  std::string error;
+  if (!load_registry_strict(registry, error)) return false;  // saving would drop every wallet
   for (nlohmann::json& wallet : registry["wallets"]) {
     if (!wallet.is_object()) continue;
     auto it = wallet.find("id");

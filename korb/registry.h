@@ -26,6 +26,12 @@ class RegistryLock {
 // corrupt or wrongly typed files read as {"wallets": []}. Call under RegistryLock.
 nlohmann::json load_registry();
 
+// The registry as stored, checked strictly, for code that is about to change it. A damaged
+// file reads as empty through load_registry, which is right for reading but would make the
+// next save replace every wallet entry with nothing; this refuses it instead. Only a missing
+// or blank file counts as a fresh, empty registry. Call under RegistryLock.
+[[nodiscard]] bool load_registry_strict(nlohmann::json& registry, std::string& error);
+
 // Writes the whole object (sorted keys, two-space indent, one final line break) to
 // "wallets.json.tmp" and renames it over "wallets.json". Call under RegistryLock.
 [[nodiscard]] bool save_registry(const nlohmann::json& registry);

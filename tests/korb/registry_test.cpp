@@ -218,6 +218,42 @@ TEST_F(registry, set_wallet_name_writes_the_session_handle_to_every_matching_ent
   EXPECT_TRUE(korb::load_registry()["extra"].get<bool>());
 }
 
+// The game's lenient reader turns a damaged registry into an empty one; a rename or a legacy
+// migration that saved that result would wipe every wallet entry the wallet application wrote.
+TEST_F(registry, a_damaged_registry_is_never_saved_over) {
+  const std::string path = data_dir() + "/wallets.json";
+  const std::string legacy = data_dir() + "/orbweave_korb.json";
+  for (const std::string& damaged :
+       {std::string("{\"wallets\": [{\"id\": \"w1\"}"), std::string("[1, 2]"),
+        std::string("{\"wallets\": 7}"), std::string(200, '[')}) {
+    write_text(path, damaged);
+    EXPECT_FALSE(korb::rename_wallet("w1", "alice")) << damaged.substr(0, 30);
+    write_text(legacy, R"({"priv": "00"})");
+    korb::migrate_legacy_wallet();
+    EXPECT_TRUE(korb::path_exists(legacy));
+    EXPECT_EQ(read_text(path), damaged);
+
+    korb::RegistryLock lock;
+    Json strict;
+    std::string error;
+    EXPECT_FALSE(korb::load_registry_strict(strict, error));
+    EXPECT_NE(error.find("damaged"), std::string::npos) << error;
+  }
+  // Missing and blank files are a fresh start, not damage.
+  for (const std::string& fresh : {std::string(" \n"), std::string()}) {
+    if (fresh.empty()) {
+      fs::remove(path);
+    } else {
+      write_text(path, fresh);
+    }
+    korb::RegistryLock lock;
+    Json strict;
+    std::string error;
+    EXPECT_TRUE(korb::load_registry_strict(strict, error)) << error;
+    EXPECT_EQ(strict, Json::parse(R"({"wallets": []})"));
+  }
+}
+
 // Adds one wallet per call under the lock, the way both programs change the registry.
 void add_wallet(const std::string& id) {
   korb::RegistryLock lock;

@@ -74,33 +74,6 @@ bool is_valid_utf8(std::string_view text) {
   return true;
 }
 
-// The registry as stored, checked strictly. The game reads the registry leniently (a damaged
-// file reads as empty), which is right for reading but would make the next save replace every
-// wallet entry with nothing. Before changing anything we therefore insist on a file we
-// understand; only a missing or blank file counts as a fresh, empty registry.
-// Call under korb::RegistryLock.
-bool read_registry_strict(json& registry, std::string& error) {
-  registry = json{{"wallets", json::array()}};
-  const std::string path = korb::registry_path();
-  if (!korb::path_exists(path)) return true;
-  std::string text;
-  if (!korb::read_file_capped(path, text)) {
-    error = "cannot read the wallet registry " + path;
-    return false;
-  }
-  if (text.find_first_not_of(" \t\r\n") == std::string::npos) return true;
-  json parsed = json::parse(text, nullptr, false);
-  if (parsed.is_discarded() || !parsed.is_object() ||
-      (parsed.contains("wallets") && !parsed["wallets"].is_array())) {
-    error = "the wallet registry " + path +
-            " is damaged; korb leaves it untouched (repair it or move it away)";
-    return false;
-  }
-  if (!parsed.contains("wallets")) parsed["wallets"] = json::array();
-  registry = std::move(parsed);
-  return true;
-}
-
 // The registry entry of `id`, or nullptr.
 const json* find_entry(const json& registry, const std::string& id) {
   for (const json& entry : registry["wallets"]) {
@@ -182,7 +155,7 @@ bool check_listed_wallet(const std::string& id, std::string& name, bool& hd, std
     return false;
   }
   json registry;
-  if (!read_registry_strict(registry, error)) return false;
+  if (!korb::load_registry_strict(registry, error)) return false;
   const json* entry = find_entry(registry, id);
   if (entry == nullptr) {
     error = "no wallet with id " + id + " (see korb list)";
@@ -306,7 +279,7 @@ bool add_wallet(const std::string& name, const std::string& mnemonic, std::strin
 
   korb::RegistryLock registry_lock;
   json registry;
-  bool ok = read_registry_strict(registry, error);
+  bool ok = korb::load_registry_strict(registry, error);
   if (ok) {
     const std::string existing = wallet_with_mnemonic(registry, mnemonic);
     if (!existing.empty()) {
@@ -351,7 +324,7 @@ bool list_stored_wallets(std::vector<StoredWallet>& wallets, std::string& error)
   wallets.clear();
   korb::RegistryLock registry_lock;
   json registry;
-  if (!read_registry_strict(registry, error)) return false;
+  if (!korb::load_registry_strict(registry, error)) return false;
   for (const korb::WalletEntry& entry : korb::list_wallets()) {
     StoredWallet stored{entry.id, entry.name, {}};
     json file;
