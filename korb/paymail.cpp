@@ -109,6 +109,25 @@ Json load_paymail_registry() {
   return registry;
 }
 
+bool load_paymail_registry_strict(Json& registry) {
+  registry = Json::object();
+  const std::string path = paymail_registry_path();
+  if (!path_exists(path)) {
+    registry = load_paymail_registry();
+    return true;
+  }
+  std::string text;
+  if (!read_file_capped(path, text)) return false;
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) return true;
+  Json parsed;
+  if (json_nesting_within(text, max_json_depth)) parsed = Json::parse(text, nullptr, false);
+  if (!parsed.is_object()) return false;
+  auto names = parsed.find("names");
+  if (names != parsed.end() && !names->is_object()) return false;
+  registry = std::move(parsed);
+  return true;
+}
+
 bool save_paymail_registry(const Json& registry) {
   std::string error;
   return write_file_atomic(paymail_registry_path(), json_text(registry, 2, false), error);
@@ -142,7 +161,8 @@ std::string register_local_name(const std::string& name, const std::string& pubk
   if (key.empty()) return "no Korb identity pubkey";
 
   PaymailRegistryGuard lock;
-  Json registry = load_paymail_registry();
+  Json registry;
+  if (!load_paymail_registry_strict(registry)) return write_failed;
   Json& names = names_of(registry);
   auto existing = names.find(label);
   bool exists = existing != names.end() && existing->is_object();
@@ -213,7 +233,8 @@ void sync_ordinals_address(const std::string& identity_pubkey, const std::string
   std::string key = lower(identity_pubkey);
   if (key.empty()) return;
   PaymailRegistryGuard lock;
-  Json registry = load_paymail_registry();
+  Json registry;
+  if (!load_paymail_registry_strict(registry)) return;  // left for repair; never saved over
   bool changed = false;
   for (Json& entry : names_of(registry)) {
     if (!owned_by(entry, key) || string_member(entry, "ordAddress") == address) continue;
@@ -233,7 +254,8 @@ std::string sync_avatar() {
   }
   if (key.empty()) return "no identity pubkey";
   PaymailRegistryGuard lock;
-  Json registry = load_paymail_registry();
+  Json registry;
+  if (!load_paymail_registry_strict(registry)) return write_failed;
   bool changed = false;
   auto set_or_remove = [&](Json& object, const std::string& member) {
     if (avatar.empty()) {

@@ -30,6 +30,12 @@ std::string paymail_registry_path();  // <data dir>/orbweave_paymail.json
 // directory. Call with paymail_registry_mutex() held.
 nlohmann::json load_paymail_registry();
 
+// The registry for code that is about to change and save it. A damaged file reads as {} through
+// load_paymail_registry, which is right for lookups but would make the next save drop every
+// registered name; this refuses it instead (false). A missing file (after the fallback above) or a
+// blank one is a fresh, empty registry. Call with the mutex held.
+[[nodiscard]] bool load_paymail_registry_strict(nlohmann::json& registry);
+
 // Atomic replace of the registry file, two-space indent. Call with the mutex held.
 [[nodiscard]] bool save_paymail_registry(const nlohmann::json& registry);
 

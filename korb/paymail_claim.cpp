@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "korb/paymail.h"
+#include "korb/registry.h"
 #include "korb/session.h"
 #include "wallet/hd_keys.h"
 #include "wallet/http_client.h"
@@ -132,8 +133,12 @@ void sync_host_role() {
   }
   if (role != "dev" && role != "agent" && role != "operator" && role != "architect") role.clear();
 
+  // The wallet application changes this file under the registry lock; a damaged file is left for
+  // repair rather than replaced by one holding only the role.
+  RegistryLock registry_lock;
   std::lock_guard<std::mutex> lock(paymail_registry_mutex());
-  nlohmann::json registry = load_paymail_registry();
+  nlohmann::json registry;
+  if (!load_paymail_registry_strict(registry)) return;
   auto it = registry.find("host_role");
   const std::string stored = it != registry.end() && it->is_string() ? it->get<std::string>() : "";
   const bool present = it != registry.end();

@@ -7,10 +7,16 @@
 #include <gtest/gtest.h>
 #include <openssl/rand.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
+#include <thread>
 
 #include "korb/paymail.h"
+#include "korb/registry.h"
 #include "korb/session.h"
 #include "wallet/devnet_environment.h"
 #include "wallet/encoding.h"
@@ -132,6 +138,52 @@ TEST_F(PaymailClaimTest, host_role_follows_the_service) {
   EXPECT_EQ(stored_role(), "dev");
   korb::sync_host_role();
   EXPECT_EQ(stored_role(), "(none)");
+}
+
+// The wallet application registers names in the same file while holding the registry lock. A
+// role stored without that lock either writes over such a name or is written over by it, and a
+// role stored over a damaged file drops every name in it.
+TEST_F(PaymailClaimTest, host_role_waits_for_the_registry_lock_and_never_saves_over_damage) {
+  devnet_wallet::admin(g_devnet, "role", {{"pubkey", pubkey_}, {"role", "dev"}});
+  const std::string held = random_alias();
+  std::atomic<bool> done{false};
+  std::thread worker;
+  {
+    korb::RegistryLock lock;  // what the wallet application holds while it registers a name
+    json registry;
+    {
+      std::lock_guard<std::mutex> guard(korb::paymail_registry_mutex());
+      registry = korb::load_paymail_registry();
+    }
+    worker = std::thread([&done] {
+      korb::sync_host_role();
+      done = true;
+    });
+    for (int i = 0; i < 150 && !done; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    registry["names"][held] = {{"pubkey", pubkey_}};
+    std::lock_guard<std::mutex> guard(korb::paymail_registry_mutex());
+    ASSERT_TRUE(korb::save_paymail_registry(registry));
+  }
+  worker.join();
+  EXPECT_EQ(stored_role(), "dev");
+  {
+    std::lock_guard<std::mutex> guard(korb::paymail_registry_mutex());
+    EXPECT_TRUE(korb::load_paymail_registry()["names"].contains(held)) << "the name was lost";
+  }
+
+  const std::string path = korb::paymail_registry_path();
+  const std::string damaged = R"({"names": {")" + held + R"(": {"pubkey": ")";
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << damaged;
+  }
+  devnet_wallet::admin(g_devnet, "role", {{"pubkey", pubkey_}, {"role", "architect"}});
+  korb::sync_host_role();
+  std::ifstream in(path, std::ios::binary);
+  const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(after, damaged);
+  std::filesystem::remove(path);
 }
 
 // The status worker claims the wallet's own name with its own keys.

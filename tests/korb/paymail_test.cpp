@@ -208,6 +208,31 @@ TEST_F(paymail, a_registry_beside_the_executable_moves_into_the_data_directory) 
   EXPECT_EQ(Json::parse(read_text(data_dir() + "/orbweave_paymail.json"))["self"], "old");
 }
 
+// Reading a damaged registry as empty is right for lookups, but saving that result would drop
+// every name of every identity the wallet application registered.
+TEST_F(paymail, a_damaged_registry_is_never_saved_over) {
+  const std::string path = data_dir() + "/orbweave_paymail.json";
+  load_wallet({{"ord_avatar", "insc_0"}, {"recv", {0, 0, 0, 0, 0, 3}}});
+  const std::string ord =
+      derive_independently(korb_test::mnemonic_abandon, wallet::ordinals_path(3)).address;
+  for (const std::string& damaged :
+       {R"({"names": {"bob": {"pubkey": ")" + key_b + R"("}})", std::string("[1, 2]"),
+        std::string(R"({"names": 7, "self": "bob"})"), std::string(200, '[')}) {
+    write_text(path, damaged);
+    EXPECT_EQ(korb::register_local_name("carol", key_a, "1Addr"),
+              "could not write paymail registry")
+        << damaged.substr(0, 30);
+    EXPECT_EQ(korb::sync_avatar(), "could not write paymail registry");
+    korb::sync_ordinals_address(identity(), ord);
+    korb::paymail_step(true);
+    EXPECT_EQ(read_text(path), damaged);
+  }
+  // A blank file is a fresh start, not damage.
+  write_text(path, "\n");
+  EXPECT_EQ(korb::register_local_name("carol", key_a, "1Addr"), "");
+  EXPECT_EQ(registry()["names"]["carol"]["pubkey"], key_a);
+}
+
 TEST_F(paymail, fuzzed_registries_never_crash_lookups_or_registration) {
   const std::uint32_t seed = korb_test::fuzz_seed();
   SCOPED_TRACE("OSTAKKA_FUZZ_SEED=" + std::to_string(seed));
