@@ -190,22 +190,30 @@ void migrate_legacy_wallet() {
   if (!load_registry_strict(registry, error)) return;  // never save over a damaged registry
   if (!registry["wallets"].empty()) return;
 
+  // A folder left by an earlier attempt (or made by the wallet application) is never reused.
   std::string id = new_wallet_id();
+  while (path_exists(wallet_dir_path(id))) id = new_wallet_id();
   std::string dir = wallet_dir_path(id);
   make_directories(dir);
   std::string target = dir + "/wallet.json";
-  if (::rename(legacy.c_str(), target.c_str()) != 0) {
-    // A rename across file systems fails; copy instead, and drop the old file only once the
-    // copy is safely in place.
+  // The wallet gets its new name first and loses the old one only once the registry lists it:
+  // if the save fails or the program dies before it, the legacy file is still there and the next
+  // start migrates it again, instead of leaving a wallet file no registry entry points to.
+  bool placed = ::link(legacy.c_str(), target.c_str()) == 0;
+  if (!placed) {
+    // No hard links across file systems (or on some of them); copy instead.
     std::string content;
-    if (read_file_capped(legacy, content) && write_file_atomic(target, content, error)) {
-      ::unlink(legacy.c_str());
-    }
+    placed = read_file_capped(legacy, content) && write_file_atomic(target, content, error);
     if (!content.empty()) OPENSSL_cleanse(content.data(), content.size());
   }
   registry["wallets"].push_back({{"id", id}, {"name", "Wallet 1"}});
   registry["active"] = id;
-  (void)save_registry(registry);  // nothing more to do when it fails; the next start retries
+  if (save_registry(registry)) {
+    if (placed) ::unlink(legacy.c_str());
+  } else if (placed) {
+    ::unlink(target.c_str());  // the legacy file is kept; the next start retries
+    ::rmdir(dir.c_str());
+  }
 }
 
 void attach_app(const std::string& instance, const std::string& app_name) {

@@ -177,6 +177,25 @@ TEST_F(registry, a_legacy_wallet_moves_into_an_empty_registry_as_wallet_1) {
   EXPECT_EQ(korb::wallet_display_name(id), "Wallet 1");
 }
 
+// Until the registry lists the moved wallet, the legacy file is the only way to find it: a save
+// that fails (or a crash before it) must leave the legacy file for the next start.
+TEST_F(registry, a_legacy_wallet_stays_until_the_registry_lists_it) {
+  const std::string legacy = data_dir() + "/orbweave_korb.json";
+  const std::string content = R"({"priv": "00", "address": "1legacy"})";
+  write_text(legacy, content);
+  fs::create_directories(data_dir() + "/wallets.json.tmp");  // the registry cannot be saved
+  korb::migrate_legacy_wallet();
+  EXPECT_EQ(read_text(legacy), content);
+  EXPECT_FALSE(korb::path_exists(data_dir() + "/wallets.json"));
+
+  fs::remove(data_dir() + "/wallets.json.tmp");
+  korb::attach_app("/games/ostakka", "O-Stakka");
+  EXPECT_FALSE(korb::path_exists(legacy));
+  ASSERT_EQ(korb::list_wallets().size(), 1u);
+  EXPECT_EQ(read_text(wallet_path(korb::list_wallets()[0].id)), content);
+  EXPECT_EQ(korb::bound_wallet_id(), korb::list_wallets()[0].id);
+}
+
 TEST_F(registry, a_legacy_wallet_stays_when_the_registry_has_wallets) {
   const std::string legacy = data_dir() + "/orbweave_korb.json";
   write_text(legacy, "{}");
