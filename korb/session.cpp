@@ -107,6 +107,45 @@ void read_common_fields(const Json& file, wallet::WalletSession& out) {
   out.contacts = contacts != file.end() && contacts->is_array() ? *contacts : Json::array();
 }
 
+// Members of the HD wallet file the game writes itself; every other member belongs to the wallet
+// application and is carried through a save.
+bool is_wallet_file_member(const std::string& key) {
+  for (const char* known : {"version", "mnemonic", "backup", "recv", "show", "identity", "address",
+                            "paymail", "ord_avatar", "ord_owned", "contacts"}) {
+    if (key == known) return true;
+  }
+  return false;
+}
+
+// The game saves only to add the paymail name it learned. Everything else in the file may have
+// been changed by the wallet application since the load (new receive addresses, a confirmed
+// backup, contacts, members the game does not know), so the session takes those from the file
+// instead of writing its older copy back; `kept` receives the unknown members. False when the file
+// is not this wallet's (damaged, single-key or another mnemonic): it must never be replaced.
+bool take_over_stored_wallet(const Json& stored, Json& kept) {
+  wallet::WalletSession current;
+  wallet::WalletSession& s = wallet::session();
+  const bool same =
+      read_wallet_fields(stored, current) && current.hd && current.mnemonic == s.mnemonic;
+  cleanse(current.mnemonic);
+  cleanse(current.payment_private_key);
+  if (!same) return false;
+  const uint32_t old_counter = s.recv[1];
+  const uint32_t old_show = s.show;
+  s.backup = current.backup;
+  s.recv = current.recv;
+  s.show = current.show;
+  s.ord_avatar = current.ord_avatar;
+  s.ord_owned = std::move(current.ord_owned);
+  s.contacts = std::move(current.contacts);
+  // On failure the previous payment key stays in use, which is still a key of this wallet.
+  if (s.recv[1] != old_counter || s.show != old_show) (void)wallet::refresh_wallet_keys();
+  for (auto it = stored.begin(); it != stored.end(); ++it) {
+    if (!is_wallet_file_member(it.key())) kept[it.key()] = it.value();
+  }
+  return true;
+}
+
 bool is_hex64(const std::string& s) {
   return s.size() == 64 && std::all_of(s.begin(), s.end(), [](char c) {
            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -231,8 +270,18 @@ bool save_session() {
   // Only an HD wallet can be written in the HD form; writing a single-key session that way
   // would replace its key with an empty mnemonic.
   if (!s.hd || s.mnemonic.empty()) return false;
+  // The wallet application rewrites this file under the registry lock; holding it too keeps
+  // either program from writing over a change the other has just made.
+  RegistryLock registry_lock;
   make_directories(wallet_dir_path(id));
+  Json kept = Json::object();
+  if (path_exists(wallet_file_path())) {
+    WalletFile stored(wallet_file_path());
+    if (!take_over_stored_wallet(stored.value, kept)) return false;
+  }
   Json file = build_wallet_file(s);
+  for (auto it = kept.begin(); it != kept.end(); ++it) file[it.key()] = it.value();
+  wipe_file_secrets(kept);
   std::string text = json_text(file, 2, false);
   wipe_file_secrets(file);
   std::string error;

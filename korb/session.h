@@ -28,8 +28,11 @@ using wallet::report_error;
 void refresh_session();
 
 // Writes the loaded HD session back to the wallet file, atomically (temporary file, flush,
-// rename), with two-space indent and no final line break. False when no wallet is bound, the
-// session is not an HD wallet, or the file could not be written.
+// rename), with two-space indent and no final line break, under the registry lock. What the
+// wallet application changed in the file since the load (counters, backup flag, avatar,
+// inscriptions, contacts, unknown members) is taken over first, so only the paymail name is the
+// session's own. False when no wallet is bound, the session is not an HD wallet, the file there
+// is damaged or holds another wallet, or it could not be written.
 [[nodiscard]] bool save_session();
 
 // Runs after a successful connect or reconnect: refresh, paymail step with events, avatar sync,

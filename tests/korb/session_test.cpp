@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -201,6 +202,79 @@ TEST_F(session, save_writes_the_hd_form_that_loads_back_the_same) {
   EXPECT_EQ(after.paymail_handle, "alice");
   EXPECT_EQ(after.ord_avatar, "o1_0");
   EXPECT_EQ(after.payment_address, before.payment_address);
+}
+
+// The game saves only to add the name it learned. The wallet application may have changed the
+// file since the load (new receive addresses, a confirmed backup, contacts, members the game does
+// not know); writing back the session's older copy would undo that.
+TEST_F(session, save_keeps_what_the_wallet_application_changed_since_the_load) {
+  write_hd_wallet("w1", korb_test::mnemonic_abandon, {{"recv", {0, 1, 0, 0, 0, 0}}, {"show", 1}});
+  attach();
+  ASSERT_TRUE(korb::ensure_session());
+  const Json contacts = Json::parse(R"([{"dest": "bob@x", "note": "n"}])");
+  write_hd_wallet("w1", korb_test::mnemonic_abandon,
+                  {{"recv", {0, 5, 0, 0, 0, 2}},
+                   {"show", 5},
+                   {"backup", true},
+                   {"contacts", contacts},
+                   {"ord_avatar", "a_0"},
+                   {"label", "kept"}});
+  {
+    std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
+    wallet::session().paymail_handle = "alice";
+  }
+  ASSERT_TRUE(korb::save_session());
+  Json file = Json::parse(read_text(wallet_path("w1")));
+  EXPECT_EQ(file["paymail"], "alice");
+  EXPECT_EQ(file["mnemonic"], korb_test::mnemonic_abandon);
+  EXPECT_EQ(file["recv"], Json({0, 5, 0, 0, 0, 2}));
+  EXPECT_EQ(file["show"], 5);
+  EXPECT_EQ(file["backup"], true);
+  EXPECT_EQ(file["contacts"], contacts);
+  EXPECT_EQ(file["ord_avatar"], "a_0");
+  EXPECT_EQ(file["label"], "kept");
+  EXPECT_EQ(file["address"],
+            derive_independently(korb_test::mnemonic_abandon, wallet::receive_path(5)).address);
+
+  // A folder that now holds another wallet, or a file that does not read, is never replaced.
+  for (const std::string& other : {Json({{"mnemonic", korb_test::mnemonic_legal}}).dump(),
+                                   std::string(R"({"mnemonic": "abandon abandon)"),
+                                   Json({{"priv", std::string(64, '1')}}).dump()}) {
+    write_text(wallet_path("w1"), other);
+    EXPECT_FALSE(korb::save_session());
+    EXPECT_EQ(read_text(wallet_path("w1")), other);
+  }
+}
+
+// The wallet application changes the wallet file while holding the registry lock. A save that
+// does not wait for it writes over that change or has its own name written over.
+TEST_F(session, save_waits_for_the_wallet_application_s_change_to_the_file) {
+  write_hd_wallet("w1", korb_test::mnemonic_abandon, {{"recv", {0, 1, 0, 0, 0, 0}}});
+  attach();
+  ASSERT_TRUE(korb::ensure_session());
+  {
+    std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
+    wallet::session().paymail_handle = "alice";
+  }
+  std::atomic<bool> done{false};
+  std::thread saver;
+  {
+    korb::RegistryLock lock;
+    Json file = Json::parse(read_text(wallet_path("w1")));
+    saver = std::thread([&done] {
+      EXPECT_TRUE(korb::save_session());
+      done = true;
+    });
+    for (int i = 0; i < 150 && !done; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    file["recv"] = {0, 3, 0, 0, 0, 0};
+    std::string error;
+    ASSERT_TRUE(korb::write_file_atomic(wallet_path("w1"), file.dump(2), error)) << error;
+  }
+  saver.join();
+  Json file = Json::parse(read_text(wallet_path("w1")));
+  EXPECT_EQ(file["paymail"], "alice");
+  EXPECT_EQ(file["recv"][1], 3);
 }
 
 TEST_F(session, refresh_follows_the_wallet_application_s_changes) {
