@@ -97,7 +97,12 @@ bool read_wallet_json(const std::string& id, json& file, std::string& error) {
     error = "the wallet file " + path + " is missing or unreadable";
     return false;
   }
-  file = json::parse(text, nullptr, false);
+  // Deeper documents are not ours, and copying or writing one recurses once per level.
+  if (korb::json_nesting_within(text, korb::max_json_depth)) {
+    file = json::parse(text, nullptr, false);
+  } else {
+    file = json(json::value_t::discarded);
+  }
   wipe_text(text);
   if (file.is_discarded() || !file.is_object()) {
     file = json();

@@ -186,6 +186,30 @@ TEST_F(WalletStore, mangled_registries_are_read_safely_and_never_overwritten) {
   }
 }
 
+// A wallet file nested a million levels deep (still under the size cap) is refused as damaged:
+// copying or writing such a value recurses once per level and would overflow the stack.
+TEST_F(WalletStore, a_deeply_nested_wallet_file_is_refused_not_followed_into_a_crash) {
+  std::string words;
+  ASSERT_TRUE(korb_app::generate_mnemonic(words));
+  std::string id, error;
+  ASSERT_TRUE(korb_app::add_wallet("Deep", words, id, error)) << error;
+  const std::string path = dir.data_dir() + "/wallets/" + id + "/wallet.json";
+  json file = read_json(path);
+  file.erase("contacts");
+  std::string text = file.dump();
+  text.pop_back();
+  text += ", \"contacts\": " + std::string(1000000, '[') + std::string(1000000, ']') + "}";
+  korb_test::write_text(path, text);
+
+  korb_app::WalletDetails details;
+  EXPECT_FALSE(korb_app::wallet_details(id, details, error));
+  EXPECT_NE(error.find("damaged"), std::string::npos) << error;
+  std::string name;
+  EXPECT_FALSE(korb_app::set_wallet_paymail(id, "alice", name, error));
+  EXPECT_FALSE(korb_app::check_wallet_usable(id, error));
+  EXPECT_EQ(korb_test::read_text(path), text);
+}
+
 // Names are shown in games and written into JSON: only trimmed, bounded, printable UTF-8 gets in.
 TEST(wallet_names, only_bounded_printable_utf8_is_accepted) {
   std::string cleaned, error;
