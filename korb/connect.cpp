@@ -66,7 +66,12 @@ std::string connect_reply_path(const std::string& request_id) {
 
 std::string write_connect_request() {
   if (!is_attached()) return {};
+  // Ids come from the clock, and old request and reply files stay. After the clock was set back
+  // a fresh id could name an answered request, whose old reply would then answer this one.
   std::string id = new_wallet_id();
+  while (path_exists(connect_reply_path(id)) || path_exists(connect_request_path(id))) {
+    id = new_wallet_id();
+  }
   Json request = {{"app", attached_app_name()},
                   {"id", id},
                   {"instance", attached_app_instance()},

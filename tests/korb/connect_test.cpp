@@ -109,6 +109,22 @@ TEST_F(connect_handshake, each_reply_reads_as_pending_ok_or_denied) {
   EXPECT_EQ(korb::poll_connect_reply("../w100"), "denied");
 }
 
+// Request ids come from the clock. After the clock was set back, a new id can equal one whose
+// reply is still on disk (neither program deletes them); that old answer must not approve or deny
+// the new request.
+TEST_F(connect_handshake, a_new_request_never_takes_an_id_that_already_has_a_reply) {
+  const std::string last = korb::new_wallet_id();
+  const long long next = std::stoll(last.substr(1)) + 1;
+  for (long long ms = next; ms < next + 3000; ++ms) {
+    write_text(data_dir() + "/connect/w" + std::to_string(ms) + ".rep.json",
+               R"({"ok": true, "wallet_id": "w1"})");
+  }
+  std::string id = korb::write_connect_request();
+  ASSERT_FALSE(id.empty());
+  EXPECT_EQ(korb::poll_connect_reply(id), "pending");
+  EXPECT_EQ(korb::bound_wallet_id(), "");
+}
+
 TEST_F(connect_handshake, an_already_connected_game_succeeds_without_a_request) {
   write_hd_wallet("w1", korb_test::mnemonic_abandon);
   korb::bind_wallet("w1");
