@@ -53,9 +53,20 @@ bool start_own_devnet(const fs::path& folder, std::string& info_path) {
   return false;
 }
 
+// Whatever happens, the run leaves no devnet and no folder behind.
+struct RunFolders {
+  fs::path folder;
+  std::string data_dir;
+  ~RunFolders() {
+    devnet_wallet::end_devnet_process(data_dir);
+    if (g_own_devnet > 0) kill(g_own_devnet, SIGTERM);
+    fs::remove_all(folder);
+  }
+};
+
 void BM_entry_payment(benchmark::State& state) {
-  const fs::path folder =
-      fs::temp_directory_path() / ("ostakka-pay-bench-" + std::to_string(getpid()));
+  RunFolders run{fs::temp_directory_path() / ("ostakka-pay-bench-" + std::to_string(getpid())), {}};
+  const fs::path& folder = run.folder;
   fs::create_directories(folder);
   if (std::getenv("OSTAKKA_DEVNET_INFO") == nullptr) {
     std::string info_path;
@@ -66,8 +77,8 @@ void BM_entry_payment(benchmark::State& state) {
     setenv("OSTAKKA_DEVNET_INFO", info_path.c_str(), 1);
   }
   devnet_wallet::DevnetInfo devnet;
-  std::string data_dir, error;
-  if (!devnet_wallet::start_devnet_process(devnet, data_dir, error)) {
+  std::string error;
+  if (!devnet_wallet::start_devnet_process(devnet, run.data_dir, error)) {
     state.SkipWithError(error.c_str());
     return;
   }
@@ -110,9 +121,6 @@ void BM_entry_payment(benchmark::State& state) {
     state.counters["worst_ms"] = times_ms.back();
   }
   state.counters["failures"] = failures;
-  devnet_wallet::end_devnet_process(data_dir);
-  if (g_own_devnet > 0) kill(g_own_devnet, SIGTERM);
-  fs::remove_all(folder);
 }
 
 BENCHMARK(BM_entry_payment)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
