@@ -565,13 +565,26 @@ std::string send_outputs(const std::vector<TxOutput>& outputs) {
     wipe_candidates(last.inputs);
     return result;
   };
+  // The mutex is let go around every network fetch, the refetch after missing inputs included,
+  // and another wallet may be loaded meanwhile: never pay from it with the change going to the
+  // address taken above.
+  const std::string payment_address = session().payment_address;
+  auto same_wallet = [&] {
+    return ensure_session_loaded() && session().hd && session().payment_address == payment_address;
+  };
   for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
     std::string error;
     if (!ensure_fresh_unspent(error)) return finish("error: " + error);
+    if (!same_wallet()) return finish("error: wallet changed.");
 
     std::vector<SpendCandidate> inputs;
     int64_t total = 0;
-    if (!gather_spend_candidates(inputs, total, error)) {
+    const bool gathered = gather_spend_candidates(inputs, total, error);
+    if (!same_wallet()) {
+      wipe_candidates(inputs);
+      return finish("error: wallet changed.");
+    }
+    if (!gathered) {
       wipe_candidates(inputs);
       if (tx_known(last.txid)) return finish(finish_known(last));
       std::string result = "error: you have 0 in your Korb wallet.";

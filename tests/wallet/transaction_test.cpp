@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <random>
 
@@ -447,6 +448,7 @@ class SendTest : public ::testing::Test {
       }
       return {200, wallet::transaction_txid(raw) + "\n"};
     }
+    if (r.target.find("/gp/txos/address/") == 0 && on_spendable_read_) on_spendable_read_();
     if (network_keeps_refused_) {
       for (const Bytes& raw : posted_) {
         if (r.target == woc + "/tx/" + wallet::transaction_txid(raw) + "/hex") {
@@ -481,7 +483,8 @@ class SendTest : public ::testing::Test {
   std::vector<Utxo> listed_;
   std::vector<std::string> refusals_;
   std::vector<Bytes> posted_;
-  bool network_keeps_refused_ = false;  // a refused broadcast still reached the network
+  bool network_keeps_refused_ = false;       // a refused broadcast still reached the network
+  std::function<void()> on_spendable_read_;  // runs while the GorillaPool list is asked for
   std::unique_ptr<LocalHttpServer> server_;
 };
 
@@ -566,6 +569,27 @@ TEST_F(SendTest, other_refusals_are_passed_on) {
   refusals_ = {"257: non-final"};
   EXPECT_EQ(pay(1000), "error: broadcast failed: HTTP 400 \xE2\x80\x93 257: non-final");
   EXPECT_FALSE(wallet::is_outpoint_spent(txid_of('a'), 0));
+  EXPECT_EQ(posted().size(), 1u);
+}
+
+// Another wallet loaded while the payment waits for the GorillaPool list must not be paid from,
+// nor receive the change meant for the first wallet's address.
+TEST_F(SendTest, wallet_switched_during_the_spendable_refresh_pays_nothing) {
+  listed_ = {{txid_of('a'), 0, 10000}, {txid_of('b'), 0, 9000}};
+  refusals_ = {"unexpected response code 500: Missing inputs"};
+  on_spendable_read_ = [this] {
+    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
+    wallet::clear_unspent_state();
+    wallet::wipe_session();
+    wallet::reset_derivation_cache();
+    auto& s = wallet::session();
+    s.mnemonic = "legal winner thank year wave sausage worth useful legal winner thank yellow";
+    s.hd = true;
+    ASSERT_TRUE(wallet::refresh_wallet_keys());
+    wallet::load_spent_set();
+    address_ = s.payment_address;  // the other wallet owns the listed outputs now
+  };
+  EXPECT_EQ(pay(1000), "error: wallet changed.");
   EXPECT_EQ(posted().size(), 1u);
 }
 
