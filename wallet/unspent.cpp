@@ -653,8 +653,10 @@ bool parse_unspent_list(const nlohmann::json& document, std::vector<UtxoRef>& ou
         member(item, "tx_hash") ? string_member(item, "tx_hash") : string_member(item, "txid");
     auto index = member(item, "tx_pos") ? index_member(item, "tx_pos") : index_member(item, "vout");
     const auto value = integer_member(item, "value");
-    if (!is_txid_hex(txid) || !value || *value <= 0) continue;
-    out.push_back({std::move(txid), index.value_or(0), *value});
+    // Without a usable index the element names no output; reading it as output 0 could offer,
+    // and after a refusal mark spent, an output that is not the one listed.
+    if (!is_txid_hex(txid) || !index || !value || *value <= 0) continue;
+    out.push_back({std::move(txid), *index, *value});
   }
   return true;
 }
@@ -674,8 +676,8 @@ bool parse_spendable_list(const nlohmann::json& document, std::vector<UtxoRef>& 
     const auto index = index_member(item, "vout");
     const auto value =
         member(item, "satoshis") ? integer_member(item, "satoshis") : integer_member(item, "value");
-    if (!is_txid_hex(txid) || !value || *value <= 1) continue;
-    out.push_back({std::move(txid), index.value_or(0), *value});
+    if (!is_txid_hex(txid) || !index || !value || *value <= 1) continue;
+    out.push_back({std::move(txid), *index, *value});
   }
   return true;
 }
@@ -812,7 +814,8 @@ int64_t fetch_address_unspent_total(const std::string& address) {
   bool confirmed = false;
   if (!fetch_unspent_balance_source(address, list, error, confirmed)) return -1;
   int64_t total = 0;
-  for (const auto& utxo : list) total += utxo.value;
+  for (const auto& utxo : list)
+    if (__builtin_add_overflow(total, utxo.value, &total)) return -1;
   return total;
 }
 

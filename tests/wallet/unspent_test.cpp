@@ -127,8 +127,8 @@ TEST(unspent_list, accepts_both_shapes_and_rejects_others) {
   parse("null", false);
 }
 
-// Elements already spent in the mempool, with a txid that is not 64 hex, or without a positive
-// integer value must never become spendable.
+// Elements already spent in the mempool, with a txid that is not 64 hex, without a positive
+// integer value, or without a usable index (it is not output 0) must never become spendable.
 TEST(unspent_list, drops_unusable_elements) {
   const std::string good = R"({"tx_hash":")" + kTxA + R"(","tx_pos":0,"value":500})";
   const std::string list = "[" + good + R"(,
@@ -141,7 +141,10 @@ TEST(unspent_list, drops_unusable_elements) {
     {"tx_hash":")" + kTxC + R"(","tx_pos":2,"value":-5},
     {"tx_hash":")" + kTxC + R"(","tx_pos":3,"value":"900"},
     {"tx_hash":")" + kTxC + R"(","tx_pos":4,"value":9.5},
-    {"tx_hash":5,"tx_pos":5,"value":900}, 17, "x", null, [1,2]])";
+    {"tx_hash":5,"tx_pos":5,"value":900}, 17, "x", null, [1,2],
+    {"tx_hash":")" + kTxB + R"(","value":900},
+    {"tx_hash":")" + kTxB + R"(","tx_pos":-1,"value":900},
+    {"tx_hash":")" + kTxB + R"(","tx_pos":"2","value":900}])";
   const auto out = parse(list);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].txid, kTxA);
@@ -175,7 +178,9 @@ TEST(spendable_list, skips_inscriptions_tokens_and_single_satoshis) {
     {"txid":")" + kTxA + R"(","vout":5,"satoshis":900,"data":{"insc":{}}},
     {"txid":")" + kTxA + R"(","vout":6,"value":800,"data":{"map":{}}},
     {"txid":")" + kTxA.substr(2) +
-                           R"(","vout":7,"satoshis":900}])";
+                           R"(","vout":7,"satoshis":900},
+    {"txid":")" + kTxB + R"(","satoshis":900},
+    {"txid":")" + kTxB + R"(","vout":-3,"satoshis":900}])";
   std::vector<wallet::UtxoRef> out;
   ASSERT_TRUE(wallet::parse_spendable_list(json::parse(list), out));
   ASSERT_EQ(out.size(), 2u);
@@ -595,6 +600,19 @@ TEST_F(BalanceSourceTest, sorts_dedups_and_filters_mempool_spends) {
   EXPECT_EQ(list[0].value, 900);
   EXPECT_EQ(list[1].value, 100);
   EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), 1000);
+}
+
+// A listing whose values add up past what 64 bits hold is not a pot of that size (nor a negative
+// one after wrapping): the total is unknown.
+TEST_F(BalanceSourceTest, a_total_past_64_bits_is_unknown) {
+  LocalHttpServer server([&](const Request& r) -> Response {
+    if (r.target == kWocAddress + "/unspent/all")
+      return {200, R"([{"tx_hash":")" + kTxA + R"(","tx_pos":0,"value":9223372036854775807},)" +
+                       R"({"tx_hash":")" + kTxB + R"(","tx_pos":0,"value":9223372036854775807}])"};
+    return {404, "Not Found"};
+  });
+  point_at(server);
+  EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), -1);
 }
 
 // Without "/unspent/all" the two older lists are joined; the confirmed flag follows the first.
