@@ -43,6 +43,16 @@ std::string string_member(const nlohmann::json& document, const char* key) {
   return found->get<std::string>();
 }
 
+// Parses an untrusted answer without throwing; a body that does not parse, or that nests deeper
+// than memory allows (the failed allocation is the one exception left), reads as discarded.
+nlohmann::json parse_answer(const std::string& body) {
+  try {
+    return nlohmann::json::parse(body, nullptr, false);
+  } catch (...) {
+    return nlohmann::json::value_t::discarded;
+  }
+}
+
 std::string one_member_body(const char* key, const std::string& hex) {
   nlohmann::json body = nlohmann::json::object();
   body[key] = hex;
@@ -77,7 +87,7 @@ bool is_missing_inputs(std::string_view text) {
 }
 
 bool own_submission_accepted(const std::string& body) {
-  const nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
+  const nlohmann::json document = parse_answer(body);
   if (document.is_discarded() || !document.is_object()) return true;
   const auto ok = document.find("ok");
   return !(ok != document.end() && ok->is_boolean() && !ok->get<bool>());
@@ -93,7 +103,7 @@ std::string read_broadcast_txid(const std::string& body) {
   }
   const std::string bare = body.substr(begin, end - begin);
   if (is_txid_hex(bare)) return to_lower(bare);
-  const nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
+  const nlohmann::json document = parse_answer(body);
   std::string answer;
   if (document.is_string()) {
     answer = document.get<std::string>();
@@ -105,7 +115,7 @@ std::string read_broadcast_txid(const std::string& body) {
 
 bool read_arc_answer(const std::string& body, const std::string& own_txid, std::string& error) {
   error.clear();
-  const nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
+  const nlohmann::json document = parse_answer(body);
   if (document.is_discarded()) {
     error = body.empty() ? "bad arc response" : body.substr(0, kMaxDetail);
     return false;

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <openssl/rand.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -137,6 +139,24 @@ TEST(broadcast_readers, survive_hostile_answers) {
     std::string error;
     EXPECT_TRUE(wallet::read_arc_answer(text, kTxid, error));
   }
+}
+
+// A body within the size limit can still hold more nesting than memory allows: the readers must
+// answer as for any unreadable body instead of letting the allocation failure end the program.
+[[noreturn]] void read_too_deep_body_with_little_memory() {
+  const rlimit limit{512u << 20, 512u << 20};
+  setrlimit(RLIMIT_AS, &limit);
+  const std::string deep(24u << 20, '[');
+  std::string error;
+  const bool ok = wallet::own_submission_accepted(deep) &&
+                  wallet::read_broadcast_txid(deep).empty() &&
+                  !wallet::read_arc_answer(deep, kTxid, error) && !error.empty();
+  std::_Exit(ok ? 0 : 1);
+}
+
+TEST(broadcast_readers, a_body_too_deep_for_memory_is_unreadable_not_fatal) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(read_too_deep_body_with_little_memory(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(broadcast_readers, missing_inputs_texts) {
