@@ -145,6 +145,16 @@ bool app_get(const std::string& url, std::string& body, long timeout) {
   return result.code == CURLE_OK && result.status < 400 && !body.empty();
 }
 
+// Parses an untrusted body without throwing; one that does not parse, or that nests deeper than
+// memory allows (the failed allocation is the one exception left), reads as discarded.
+nlohmann::json parse_body(const std::string& body) {
+  try {
+    return nlohmann::json::parse(body, nullptr, false);
+  } catch (...) {
+    return nlohmann::json::value_t::discarded;
+  }
+}
+
 bool is_success_status(long status) {
   return status >= 200 && status <= 299;
 }
@@ -305,7 +315,7 @@ bool app_http_get_text(const std::string& url, std::string& body) {
 bool app_http_get_json(const std::string& url, nlohmann::json& out) {
   std::string body;
   if (!app_get(url, body, 14)) return false;
-  nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
+  nlohmann::json document = parse_body(body);
   if (document.is_discarded() || !(document.is_object() || document.is_array())) return false;
   out = std::move(document);
   return true;
@@ -320,7 +330,7 @@ bool service_get_json(const std::string& url, nlohmann::json& out) {
   TransferResult result;
   if (!perform_request(url, body, options, PinMode::bare_host_always, result)) return false;
   if (result.code != CURLE_OK || result.status != 200 || body.empty()) return false;
-  nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
+  nlohmann::json document = parse_body(body);
   if (document.is_discarded()) return false;
   out = std::move(document);
   return true;

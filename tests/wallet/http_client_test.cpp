@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -243,6 +245,27 @@ TEST_F(HttpClientTest, app_json_get_accepts_only_objects_and_arrays) {
   EXPECT_FALSE(wallet::app_http_get_text(server.base() + "/fail", text));
   EXPECT_TRUE(wallet::app_http_get_text(server.base() + "/number", text));
   EXPECT_EQ(text, "42");
+}
+
+// A body within the size limit can still nest deeper than memory allows: the JSON GETs must
+// answer false, as for any body that does not parse, instead of ending the program.
+[[noreturn]] void json_gets_of_a_too_deep_body_with_little_memory() {
+  const std::string deep(24u << 20, '[');
+  LocalHttpServer server([&deep](const Request&) { return Response{200, deep}; });
+  pin_service_to(server);
+  const rlimit limit{768u << 20, 768u << 20};
+  setrlimit(RLIMIT_AS, &limit);
+  nlohmann::json document;
+  const bool app = wallet::app_http_get_json(server.base() + "/deep", document);
+  const bool service = wallet::service_get_json(
+      "http://" + std::string(kPinnedHost) + ":" + std::to_string(server.port()) + "/deep",
+      document);
+  std::_Exit(!app && !service ? 0 : 1);
+}
+
+TEST_F(HttpClientTest, json_gets_survive_a_body_too_deep_for_memory) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(json_gets_of_a_too_deep_body_with_little_memory(), ::testing::ExitedWithCode(0), "");
 }
 
 // The service GET wants exactly 200 and any JSON, and is pinned whatever its URL names.
