@@ -479,7 +479,13 @@ bool build_transaction(std::vector<SpendCandidate>& candidates, std::vector<TxOu
     }
   }
   if (selected - target >= fee) return true;
-  error = "insufficient funds. Need " + std::to_string(target + fee) + " sats, you have " +
+  int64_t need = target;
+  if (!checked_add(need, fee)) {
+    // No wallet can hold an amount that, with its fee, is past 64 bits.
+    error = "invalid inscription output.";
+    return false;
+  }
+  error = "insufficient funds. Need " + std::to_string(need) + " sats, you have " +
           std::to_string(selected) + " in your Korb wallet.";
   return false;
 }

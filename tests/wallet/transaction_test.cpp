@@ -307,6 +307,11 @@ TEST_F(BuildTest, refusals_and_their_texts) {
       {{huge, wallet::p2pkh_script(change_)}, {huge, wallet::p2pkh_script(change_)}}, fee_,
       error_));
   EXPECT_EQ(error_, "invalid inscription output.");
+  // One output so large that it and the fee together pass 64 bits is refused the same way.
+  inputs = {candidate(txid_of('a'), 0, 5000)};
+  EXPECT_FALSE(wallet::build_transaction(inputs, outputs_, change_,
+                                         {{huge, wallet::p2pkh_script(change_)}}, fee_, error_));
+  EXPECT_EQ(error_, "invalid inscription output.");
 
   // A zero-value data output is a valid output; an undecodable candidate is passed over.
   inputs = {candidate("not-a-txid", 0, 90000), candidate(txid_of('d'), 1, 2000)};
