@@ -52,6 +52,8 @@ constexpr uint64_t kMaxReceiveAddresses = 1000;
 constexpr std::size_t kMaxFetchThreads = 32;
 // Largest list we keep for one address; far above what any wallet of ours holds.
 constexpr std::size_t kMaxUtxosPerAddress = 20000;
+// No output can hold more than every coin there will ever be; a larger value is not a real one.
+constexpr int64_t kMaxSatoshis = 2100000000000000;
 // Largest spent-set file we read back.
 constexpr std::size_t kMaxSpentFileBytes = 16u * 1024u * 1024u;
 constexpr std::size_t kMaxBalanceFileBytes = 64u * 1024u;
@@ -360,6 +362,11 @@ bool listed_as_ordinal(const UnspentState& s, const std::string& txid, uint32_t 
   });
 }
 
+// Sums of listed values: thousands of outputs at the largest plausible value would pass 64 bits.
+void add_saturating(int64_t& sum, int64_t value) {
+  if (__builtin_add_overflow(sum, value, &sum)) sum = INT64_MAX;
+}
+
 Hash160 hash_of(const std::string& address, bool& ok) {
   Hash160 hash{};
   ok = address_to_hash160(address, hash);
@@ -530,7 +537,7 @@ void add_spend_candidate(UnspentState& s, Gathering& g, const std::string& addre
   candidate.owner_hash160 = owner;
   g.offered.add(txid, vout);
   g.out.push_back(std::move(candidate));
-  g.total += value;
+  add_saturating(g.total, value);
 }
 
 void offer_address(UnspentState& s, Gathering& g, const std::string& address,
@@ -655,7 +662,7 @@ bool parse_unspent_list(const nlohmann::json& document, std::vector<UtxoRef>& ou
     const auto value = integer_member(item, "value");
     // Without a usable index the element names no output; reading it as output 0 could offer,
     // and after a refusal mark spent, an output that is not the one listed.
-    if (!is_txid_hex(txid) || !index || !value || *value <= 0) continue;
+    if (!is_txid_hex(txid) || !index || !value || *value <= 0 || *value > kMaxSatoshis) continue;
     out.push_back({std::move(txid), *index, *value});
   }
   return true;
@@ -676,7 +683,7 @@ bool parse_spendable_list(const nlohmann::json& document, std::vector<UtxoRef>& 
     const auto index = index_member(item, "vout");
     const auto value =
         member(item, "satoshis") ? integer_member(item, "satoshis") : integer_member(item, "value");
-    if (!is_txid_hex(txid) || !index || !value || *value <= 1) continue;
+    if (!is_txid_hex(txid) || !index || !value || *value <= 1 || *value > kMaxSatoshis) continue;
     out.push_back({std::move(txid), *index, *value});
   }
   return true;
@@ -1062,7 +1069,7 @@ int64_t wallet_balance() {
           counted.has(utxo.txid, utxo.vout))
         continue;
       counted.add(utxo.txid, utxo.vout);
-      sum += utxo.value;
+      add_saturating(sum, utxo.value);
     }
   }
   bool hash_ok = false;
@@ -1073,7 +1080,7 @@ int64_t wallet_balance() {
           listed_as_ordinal(s, p.txid, p.vout, p.value) || counted.has(p.txid, p.vout))
         continue;
       counted.add(p.txid, p.vout);
-      sum += p.value;
+      add_saturating(sum, p.value);
     }
   }
   return !known && sum == 0 ? -1 : sum;

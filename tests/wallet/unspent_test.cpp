@@ -144,10 +144,14 @@ TEST(unspent_list, drops_unusable_elements) {
     {"tx_hash":5,"tx_pos":5,"value":900}, 17, "x", null, [1,2],
     {"tx_hash":")" + kTxB + R"(","value":900},
     {"tx_hash":")" + kTxB + R"(","tx_pos":-1,"value":900},
-    {"tx_hash":")" + kTxB + R"(","tx_pos":"2","value":900}])";
+    {"tx_hash":")" + kTxB + R"(","tx_pos":"2","value":900},
+    {"tx_hash":")" + kTxB + R"(","tx_pos":3,"value":2100000000000001},
+    {"tx_hash":")" + kTxB + R"(","tx_pos":4,"value":9223372036854775807}])";
   const auto out = parse(list);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].txid, kTxA);
+  // Every coin there will ever be is still a possible value.
+  EXPECT_EQ(parse(R"([{"txid":")" + kTxB + R"(","vout":0,"value":2100000000000000}])").size(), 1u);
   // isSpentInMempoolTx false (or not a boolean) keeps the element.
   EXPECT_EQ(parse(R"([{"txid":")" + kTxB + R"(","vout":7,"value":9,"isSpentInMempoolTx":"true"}])")
                 .at(0)
@@ -605,10 +609,17 @@ TEST_F(BalanceSourceTest, sorts_dedups_and_filters_mempool_spends) {
 // A listing whose values add up past what 64 bits hold is not a pot of that size (nor a negative
 // one after wrapping): the total is unknown.
 TEST_F(BalanceSourceTest, a_total_past_64_bits_is_unknown) {
+  // Each value is plausible (every coin there will ever be); 5000 of them are not.
+  std::string list = "[";
+  for (int i = 0; i < 5000; ++i) {
+    char txid[65];
+    std::snprintf(txid, sizeof txid, "%064x", i);
+    list += std::string(i ? "," : "") + R"({"tx_hash":")" + txid +
+            R"(","tx_pos":0,"value":2100000000000000})";
+  }
+  list += "]";
   LocalHttpServer server([&](const Request& r) -> Response {
-    if (r.target == kWocAddress + "/unspent/all")
-      return {200, R"([{"tx_hash":")" + kTxA + R"(","tx_pos":0,"value":9223372036854775807},)" +
-                       R"({"tx_hash":")" + kTxB + R"(","tx_pos":0,"value":9223372036854775807}])"};
+    if (r.target == kWocAddress + "/unspent/all") return {200, list};
     return {404, "Not Found"};
   });
   point_at(server);
