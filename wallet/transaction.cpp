@@ -573,10 +573,13 @@ std::string send_outputs(const std::vector<TxOutput>& outputs) {
   };
   // The mutex is let go around every network fetch, the refetch after missing inputs included,
   // and another wallet may be loaded meanwhile: never pay from it with the change going to the
-  // address taken above.
-  const std::string payment_address = session().payment_address;
+  // address taken above. (The payment address alone may move on within the same wallet; the
+  // identity address does not.)
+  const std::string identity_address = session().identity_address;
+  const std::string key = wallet_key();
   auto same_wallet = [&] {
-    return ensure_session_loaded() && session().hd && session().payment_address == payment_address;
+    return ensure_session_loaded() && session().hd &&
+           session().identity_address == identity_address && wallet_key() == key;
   };
   for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
     std::string error;
