@@ -25,9 +25,13 @@ struct DevnetInfo {
   // https://127.0.0.1:PORT, the base of every path prefix ("/woc", "/arc", "/gorillapool", ...).
   std::string base() const { return "https://127.0.0.1:" + std::to_string(port); }
   // https://svc.orbweave.test:PORT, the maker's service host; pin it with resolve_entry().
-  std::string service_base() const { return std::string("https://") + kServiceHost + ":" + std::to_string(port); }
+  std::string service_base() const {
+    return std::string("https://") + kServiceHost + ":" + std::to_string(port);
+  }
   // A CURLOPT_RESOLVE entry that sends the service host name to 127.0.0.1.
-  std::string resolve_entry() const { return std::string(kServiceHost) + ":" + std::to_string(port) + ":127.0.0.1"; }
+  std::string resolve_entry() const {
+    return std::string(kServiceHost) + ":" + std::to_string(port) + ":127.0.0.1";
+  }
 };
 
 // The devnet of this run, or nothing (with the reason in *error when given) when the variable is
@@ -38,7 +42,8 @@ inline std::optional<DevnetInfo> read_devnet_info(std::string* error = nullptr) 
     return std::nullopt;
   };
   const char* path = std::getenv("OSTAKKA_DEVNET_INFO");
-  if (path == nullptr || *path == '\0') return fail("OSTAKKA_DEVNET_INFO is not set (run the test through ctest)");
+  if (path == nullptr || *path == '\0')
+    return fail("OSTAKKA_DEVNET_INFO is not set (run the test through ctest)");
   std::ifstream in(path, std::ios::binary);
   if (!in) return fail(std::string("cannot read ") + path);
   std::ostringstream text;
@@ -47,11 +52,13 @@ inline std::optional<DevnetInfo> read_devnet_info(std::string* error = nullptr) 
   if (!doc.is_object()) return fail(std::string(path) + " is not a JSON object");
   DevnetInfo info;
   const auto port = doc.find("port");
-  if (port == doc.end() || !port->is_number_integer() || port->get<int64_t>() < 1 || port->get<int64_t>() > 65535) {
+  if (port == doc.end() || !port->is_number_integer() || port->get<int64_t>() < 1 ||
+      port->get<int64_t>() > 65535) {
     return fail(std::string(path) + " has no valid \"port\"");
   }
   info.port = static_cast<int>(port->get<int64_t>());
-  for (auto [key, field] : {std::pair{"ca", &info.ca}, std::pair{"state", &info.state}, std::pair{"admin", &info.admin}}) {
+  for (auto [key, field] : {std::pair{"ca", &info.ca}, std::pair{"state", &info.state},
+                            std::pair{"admin", &info.admin}}) {
     const auto it = doc.find(key);
     if (it == doc.end() || !it->is_string() || it->get<std::string>().empty()) {
       return fail(std::string(path) + " has no \"" + key + "\"");

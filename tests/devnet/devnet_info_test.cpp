@@ -41,11 +41,13 @@ TEST_F(DevnetInfoFile, refuses_missing_variable_file_and_fields_with_a_reason) {
   EXPECT_NE(error.find("OSTAKKA_DEVNET_INFO"), std::string::npos);
   ::setenv("OSTAKKA_DEVNET_INFO", path.c_str(), 1);
   EXPECT_FALSE(devnet::read_devnet_info(&error).has_value());  // no file yet
-  for (const char* text : {"", "[]", "{\"port\":\"1\",\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}",
-                           "{\"port\":0,\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}",
-                           "{\"port\":70000,\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}",
-                           "{\"port\":5,\"ca\":\"\",\"state\":\"b\",\"admin\":\"c\"}",
-                           "{\"port\":5,\"ca\":\"a\",\"state\":\"b\"}", "{\"port\":5.5,\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}"}) {
+  for (const char* text :
+       {"", "[]", "{\"port\":\"1\",\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}",
+        "{\"port\":0,\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}",
+        "{\"port\":70000,\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}",
+        "{\"port\":5,\"ca\":\"\",\"state\":\"b\",\"admin\":\"c\"}",
+        "{\"port\":5,\"ca\":\"a\",\"state\":\"b\"}",
+        "{\"port\":5.5,\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}"}) {
     write(text);
     error.clear();
     EXPECT_FALSE(devnet::read_devnet_info(&error).has_value()) << text;
@@ -55,7 +57,8 @@ TEST_F(DevnetInfoFile, refuses_missing_variable_file_and_fields_with_a_reason) {
 
 // Random bytes and truncations of a good file never throw. The seed is printed for a repeat.
 TEST_F(DevnetInfoFile, random_and_truncated_files_never_throw) {
-  const std::string good = R"({"port":47823,"ca":"/s/ca.pem","state":"/s","admin":"https://127.0.0.1:47823/admin"})";
+  const std::string good =
+      R"({"port":47823,"ca":"/s/ca.pem","state":"/s","admin":"https://127.0.0.1:47823/admin"})";
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);

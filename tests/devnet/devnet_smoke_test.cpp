@@ -22,7 +22,8 @@ size_t collect(char* data, size_t size, size_t count, void* out) {
   return size * count;
 }
 
-Answer request(const devnet::DevnetInfo& info, const std::string& url, const std::string* post = nullptr) {
+Answer request(const devnet::DevnetInfo& info, const std::string& url,
+               const std::string* post = nullptr) {
   Answer answer;
   CURL* curl = curl_easy_init();
   if (curl == nullptr) {
@@ -91,7 +92,8 @@ TEST_F(DevnetSmoke, funding_reaches_the_unspent_list) {
   ASSERT_EQ(funded.status, 200) << funded.body << funded.error;
   const std::string txid = nlohmann::json::parse(funded.body, nullptr, false).value("txid", "");
   ASSERT_EQ(txid.size(), 64u);
-  const Answer list = request(info, info.base() + "/woc/v1/bsv/main/address/" + address + "/unspent/all");
+  const Answer list =
+      request(info, info.base() + "/woc/v1/bsv/main/address/" + address + "/unspent/all");
   ASSERT_EQ(list.status, 200);
   EXPECT_NE(list.body.find(txid), std::string::npos);
 }
