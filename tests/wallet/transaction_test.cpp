@@ -17,6 +17,7 @@
 #include <random>
 
 #include "wallet/encoding.h"
+#include "wallet/hd_session.h"
 #include "wallet/http_test_seam.h"
 #include "wallet/keys.h"
 #include "wallet/local_http_server.h"
@@ -404,16 +405,11 @@ class SendTest : public ::testing::Test {
     hooks.data_directory = [] { return g_data_dir; };
     wallet::install_bridge_hooks(hooks);
 
-    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
-    wallet::clear_unspent_state();
-    wallet::wipe_session();
-    wallet::reset_derivation_cache();
-    auto& s = wallet::session();
-    s.mnemonic = kMnemonic;
-    s.hd = true;
-    ASSERT_TRUE(wallet::refresh_wallet_keys());
-    wallet::load_spent_set();
-    address_ = s.payment_address;
+    ASSERT_TRUE(test_wallet::load_hd_session(kMnemonic));
+    {
+      std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
+      address_ = wallet::session().payment_address;
+    }
 
     server_ = std::make_unique<LocalHttpServer>([this](const Request& r) { return answer(r); });
     wallet::set_network_endpoints_for_test(test_server::endpoints_for(*server_, "svc.send.test"));

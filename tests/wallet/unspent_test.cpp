@@ -16,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "hd_session.h"
 #include "local_http_server.h"
 #include "random_seed.h"
 #include "wallet/hd_keys.h"
@@ -66,17 +67,7 @@ class UnspentTest : public ::testing::Test {
 
   // An HD session with receive addresses 0..recv1 and the identity address.
   static void load_hd_wallet(uint32_t recv1) {
-    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
-    wallet::clear_unspent_state();
-    wallet::wipe_session();
-    wallet::reset_derivation_cache();
-    auto& s = wallet::session();
-    s.mnemonic = kMnemonic;
-    s.hd = true;
-    s.recv[1] = recv1;
-    s.show = 0;
-    ASSERT_TRUE(wallet::refresh_wallet_keys());
-    wallet::load_spent_set();
+    ASSERT_TRUE(test_wallet::load_hd_session(kMnemonic, recv1));
   }
 
   static std::string receive_address(uint32_t i) {
