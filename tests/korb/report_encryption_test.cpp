@@ -1,0 +1,318 @@
+// Report encryption: a report must open for the architect and the sender and nobody else, the
+// architect's key must come from the file the build ships (never from a folder someone else can
+// write), and a report without that key must stop before anything is paid.
+#include "korb/report_encryption.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "config/deploy_config.h"
+#include "korb/paymail_claim.h"
+#include "korb/report_encryption_testing.h"
+#include "korb_test_support.h"
+#include "tests/wallet/devnet_wallet.h"
+#include "wallet/arcade_payments.h"
+#include "wallet/ecies.h"
+#include "wallet/unspent.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using korb_test::read_text;
+using korb_test::write_text;
+using Json = nlohmann::json;
+
+const std::string key_a = "02" + std::string(64, 'a');
+const std::string key_b = "03" + std::string(64, 'b');
+const std::string key_c = "02" + std::string(64, 'c');
+const std::string no_key_text =
+    ". They need to join a channel once with this version so their key is published.";
+
+std::string shipped_key_file(const std::string& network_folder) {
+  return std::string(OSTAKKA_BIN_DIR) + "/userinfo" + network_folder + "/encpub-hollin.txt";
+}
+
+mode_t mode_of(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+class report_encryption : public korb_test::KorbTest {
+ protected:
+  void SetUp() override {
+    KorbTest::SetUp();
+    korb::clear_key_book_for_testing();
+    korb::set_encryption_key_base_for_testing(root_ + "/bin");
+    fs::create_directories(root_ + "/bin");
+  }
+  void TearDown() override {
+    korb::set_encryption_key_base_for_testing("");
+    KorbTest::TearDown();
+  }
+  std::string key_file(const std::string& handle) const {
+    return root_ + "/bin/userinfo/devnet/encpub-" + handle + ".txt";
+  }
+  void load_wallet(Json extra, const char* mnemonic = korb_test::mnemonic_abandon) {
+    write_registry(Json::parse(R"({"wallets": [{"id": "w1", "name": "Wallet 1"}]})"));
+    write_hd_wallet("w1", mnemonic, std::move(extra));
+    korb::attach_app("/games/ostakka", "O-Stakka");
+    ASSERT_TRUE(korb::ensure_session());
+  }
+};
+
+// Newer keys replace older ones whether they arrive by publishing or in a file; older ones never
+// do, except a publication without a time-stamp; an unchanged key is not written again.
+TEST_F(report_encryption, key_book_and_files_keep_the_newest_key) {
+  korb::publish_encryption_key(" @Alice ", "0x" + key_a, 100);
+  EXPECT_EQ(read_text(key_file("alice")), key_a + "\n100\n");
+  EXPECT_EQ(mode_of(root_ + "/bin/userinfo/devnet"), 0700u);
+  EXPECT_EQ(mode_of(key_file("alice")), 0600u);
+  EXPECT_EQ(korb::lookup_encryption_key("$ALICE"), key_a);
+
+  korb::publish_encryption_key("alice", key_b, 50);
+  EXPECT_EQ(korb::lookup_encryption_key("alice"), key_a);
+  write_text(key_file("alice"), key_c + "\n200\n");
+  EXPECT_EQ(korb::lookup_encryption_key("alice"), key_c);
+  write_text(key_file("alice"), key_a + "\n150\n");
+  EXPECT_EQ(korb::lookup_encryption_key("alice"), key_c);
+  korb::publish_encryption_key("alice", key_b, -1);
+  EXPECT_EQ(korb::lookup_encryption_key("alice"), key_b);
+  EXPECT_EQ(read_text(key_file("alice")), key_b + "\n-1\n");
+
+  korb::publish_encryption_key("bob", key_a, 10);
+  fs::remove(key_file("bob"));
+  korb::publish_encryption_key("Bob", key_a, 10);
+  EXPECT_FALSE(fs::exists(key_file("bob")));
+}
+
+// Key files are outside data: line 1 is read the way keys are written by hand, anything else is
+// no key, and no mangled file gives more than a canonical key or nothing.
+TEST_F(report_encryption, key_files_are_read_leniently_and_never_trusted_for_more) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"0X" + key_b.substr(0, 10) + " " + key_b.substr(10) + "\r\n12\r\n", key_b},
+      {key_b + "\nsoon", key_b},
+      {"04" + std::string(128, 'a') + "\n1\n", ""},  // uncompressed: not a key for lookup
+      {key_b + "\n" + std::string(5000, '1'), ""},   // larger than any key file
+  };
+  for (const auto& [text, key] : cases) {
+    korb::clear_key_book_for_testing();
+    write_text(key_file("carol"), text);
+    EXPECT_EQ(korb::lookup_encryption_key("carol"), key) << text.substr(0, 40);
+  }
+  const std::uint32_t seed = korb_test::fuzz_seed();
+  SCOPED_TRACE("OSTAKKA_FUZZ_SEED=" + std::to_string(seed));
+  std::mt19937 rng(seed);
+  for (int i = 0; i < 500; ++i) {
+    write_text(key_file("dan"), korb_test::mutate(key_a + "\n1700000000\n", rng));
+    korb::clear_key_book_for_testing();
+    const std::string key = korb::lookup_encryption_key("dan");
+    std::string canonical;
+    EXPECT_TRUE(key.empty() || (wallet::canonical_public_key(key, canonical) && key == canonical));
+  }
+}
+
+// A handle is untrusted text: it must never make a path outside the key folder, and the key
+// book still answers for it.
+TEST_F(report_encryption, handles_never_leave_the_key_folder) {
+  // With a folder named "encpub-" in place, "/../../x" would otherwise land beside the folder.
+  fs::create_directories(root_ + "/bin/userinfo/devnet/encpub-");
+  const std::string handles[] = {"/../../evil",        "a/b", "x\\y", "..", std::string("n\0ul", 4),
+                                 std::string(300, 'e')};
+  for (const std::string& handle : handles) {
+    korb::publish_encryption_key(handle, key_a, 5);
+    EXPECT_EQ(korb::lookup_encryption_key(handle), key_a);
+  }
+  for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+    if (!entry.is_regular_file()) continue;
+    EXPECT_EQ(entry.path().parent_path(), fs::path(root_ + "/bin/userinfo/devnet")) << entry.path();
+  }
+  EXPECT_TRUE(fs::exists(key_file("..")));
+}
+
+// Where the key folder cannot be written the key book serves; where someone else could have
+// written it, or it is a link, its files are not believed.
+TEST_F(report_encryption, untrusted_or_unwritable_folders_fall_back_to_the_key_book) {
+  fs::create_directories(root_ + "/elsewhere");
+  write_text(root_ + "/elsewhere/devnet/encpub-eve.txt", key_c + "\n1\n");
+  fs::create_directory_symlink(root_ + "/elsewhere", root_ + "/bin/userinfo");
+  EXPECT_EQ(korb::lookup_encryption_key("eve"), "");
+  fs::remove(root_ + "/bin/userinfo");
+
+  write_text(key_file("eve"), key_c + "\n1\n");
+  fs::permissions(root_ + "/bin/userinfo/devnet", fs::perms::owner_all | fs::perms::group_write);
+  EXPECT_EQ(korb::lookup_encryption_key("eve"), "");
+  fs::remove_all(root_ + "/bin/userinfo");
+
+  // A file where the folder should be stops every writer, root included.
+  write_text(root_ + "/bin/userinfo", "");
+  korb::publish_encryption_key("frank", key_a, 1);
+  EXPECT_EQ(korb::lookup_encryption_key("frank"), key_a);
+}
+
+// The sender can open its own report (the architect's side is checked by the devnet's own
+// implementation below); the text is nowhere in the message in plain.
+TEST_F(report_encryption, a_report_opens_for_the_sender) {
+  load_wallet({{"paymail", "alice"}});
+  write_text(key_file("hollin"), std::string(config::deploy_config().architect_encryption_pubkey));
+  const auto own =
+      korb_test::derive_independently(korb_test::mnemonic_abandon, wallet::encryption_path());
+
+  const std::string text = std::string(1999, 'x') + "!";
+  Json message = {{"type", "report"}, {"pmessage2", "stale"}};
+  std::string error;
+  ASSERT_TRUE(korb::encrypt_direct_message({text}, "@Alice", "hollin", message, error)) << error;
+  EXPECT_EQ(message["type"], "report");
+  EXPECT_EQ(message["enc_v"], 2);
+  EXPECT_EQ(message["enc_pub"], own.public_key);
+  EXPECT_FALSE(message.contains("pmessage2"));
+  EXPECT_EQ(message.dump().find("xxxx"), std::string::npos);
+  ASSERT_EQ(message["wrap_to"].get<std::string>().size(), 234u);
+  ASSERT_EQ(message["pmessage1"].get<std::string>().size(), 4064u);
+
+  wallet::Bytes me_key;
+  ASSERT_TRUE(wallet::ecies_unwrap(own.private_key, message["wrap_me"].get<std::string>(), me_key));
+  ASSERT_EQ(me_key.size(), 32u);
+  wallet::MessageKey32 key{};
+  std::copy(me_key.begin(), me_key.end(), key.begin());
+  std::string opened;
+  ASSERT_TRUE(wallet::decrypt_part(key, message["pmessage1"].get<std::string>(), opened));
+  EXPECT_EQ(opened, text);
+  // The sender's key is on file for the other players.
+  EXPECT_EQ(read_text(key_file("alice")).substr(0, 67), own.public_key + "\n");
+}
+
+TEST_F(report_encryption, failures_give_their_texts) {
+  Json message = Json::object();
+  std::string error;
+  EXPECT_FALSE(korb::encrypt_direct_message({"hi"}, "alice", "hollin", message, error));
+  EXPECT_EQ(error, "Connect Korb");  // nothing bound
+
+  load_wallet({{"paymail", "alice"}});
+  EXPECT_FALSE(korb::encrypt_direct_message({"hi"}, "alice", " $Hollin ", message, error));
+  EXPECT_EQ(error, "no encryption key on file for @Hollin" + no_key_text);
+  EXPECT_FALSE(message.contains("wrap_to"));
+
+  // Canonical in form, but an x above the field prime is no point of the curve.
+  korb::publish_encryption_key("hollin", "02" + std::string(56, 'f') + "fffffc30", 1);
+  EXPECT_FALSE(korb::encrypt_direct_message({"hi"}, "alice", "hollin", message, error));
+  EXPECT_EQ(error, "failed to wrap direct-message key");
+}
+
+// Another wallet may show the same name; its reports must carry its own key, or it could not
+// read them back and the signature would bind a key it does not hold.
+TEST_F(report_encryption, own_keys_follow_the_wallet_not_just_the_name) {
+  std::string pub, priv, error;
+  for (const char* mnemonic : {korb_test::mnemonic_abandon, korb_test::mnemonic_legal}) {
+    korb::clear_session();
+    load_wallet({{"paymail", "alice"}}, mnemonic);
+    ASSERT_TRUE(korb::load_own_encryption_keys(pub, priv, error)) << error;
+    const auto expected = korb_test::derive_independently(mnemonic, wallet::encryption_path());
+    EXPECT_EQ(pub, expected.public_key);
+    EXPECT_EQ(priv, expected.private_key);
+  }
+}
+
+// The build ships the devnet architect's key beside the programs, in the devnet's own folder,
+// private to the user; a configuration without a key (the main network today) ships none.
+TEST(shipped_architect_key, matches_the_configuration_and_is_found_beside_the_programs) {
+  // The devnet's architect key: SHA-256 of its seed text and role (tools/devnet/lib/keys.js).
+  const auto secret = wallet::sha256("orbweave-ostakka-devnet-seed-1/architect_encryption");
+  std::string key;
+  ASSERT_TRUE(wallet::public_key_from_private(wallet::hex_encode(secret.data(), 32), key));
+  EXPECT_EQ(key, config::deploy_config().architect_encryption_pubkey);
+  ASSERT_EQ(read_text(shipped_key_file("/devnet")).substr(0, 67), key + "\n");
+  EXPECT_EQ(mode_of(shipped_key_file("/devnet")), 0600u);
+
+  const Json main = Json::parse(read_text(OSTAKKA_TEST_DATA "/../../config/main.json"));
+  const std::string main_key = main.value("architect_encryption_pubkey", "");
+  if (main_key.empty()) {
+    EXPECT_FALSE(fs::exists(shipped_key_file("")));
+  } else {
+    EXPECT_EQ(read_text(shipped_key_file("")).substr(0, 67), main_key + "\n");
+  }
+
+  korb::clear_key_book_for_testing();
+  korb::set_encryption_key_base_for_testing(OSTAKKA_BIN_DIR);
+  EXPECT_EQ(korb::lookup_encryption_key("hollin"), key);
+  korb::set_encryption_key_base_for_testing("");
+}
+
+// ---- Against the devnet -------------------------------------------------------------------
+// The devnet plays the architect: it unwraps every report paid to the report oracle address with
+// its own key and decrypts it. These run only under the CTest devnet fixture.
+
+class ReportDevnet : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string error;
+    ASSERT_TRUE(devnet_wallet::start_devnet_process(info_, data_dir_, error)) << error;
+  }
+  static void TearDownTestSuite() { devnet_wallet::end_devnet_process(data_dir_); }
+  void SetUp() override {
+    korb::clear_key_book_for_testing();
+    korb::set_encryption_key_base_for_testing(data_dir_ + "/bin" + std::to_string(++runs_));
+    ASSERT_FALSE(devnet_wallet::create_bound_wallet(devnet_wallet::random_mnemonic()).empty());
+    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
+    wallet::session().paymail_handle = "r" + wallet::session().identity_public_key.substr(2, 12);
+    handle_ = wallet::session().paymail_handle;
+    // The name is published as the wallet application does it, so the architect can tell whose
+    // key signed a report.
+    ASSERT_EQ(korb::claim_paymail(handle_, wallet::session().identity_public_key,
+                                  wallet::session().payment_address, "", ""),
+              "");
+    funding_ = devnet_wallet::fund(info_, wallet::session().payment_address, 20000);
+  }
+  void TearDown() override { korb::set_encryption_key_base_for_testing(""); }
+
+  // The report as the report window composes it.
+  Json report_payload() const {
+    return {{"protocol", "RQT-Wire"}, {"type", "report"},      {"app", "O-Stakka"},
+            {"handle", handle_},      {"to_handle", "hollin"}, {"location", "arcade"},
+            {"game", "stakka"},       {"ts", 1700000000}};
+  }
+  static Json reports() {
+    std::string body, error;
+    EXPECT_TRUE(wallet::wallet_http_get(info_.admin + "/reports", body, error, 20, false)) << error;
+    const Json answer = Json::parse(body, nullptr, false);
+    return answer.is_object() ? answer.value("reports", Json::array()) : Json::array();
+  }
+
+  static inline devnet_wallet::DevnetInfo info_;
+  static inline std::string data_dir_;
+  static inline int runs_ = 0;
+  std::string handle_, funding_;
+};
+
+TEST_F(ReportDevnet, a_paid_report_is_read_back_by_the_architect) {
+  const std::string key_folder = korb::encryption_key_folder();
+  fs::create_directories(key_folder);
+  fs::copy_file(shipped_key_file("/devnet"), key_folder + "/encpub-hollin.txt");
+  const std::string text =
+      "Piece froze mid-air \xe2\x80\x94 txid below.\n" + std::string(1900, 'q');
+  Json payload = report_payload();
+  std::string error;
+  ASSERT_TRUE(korb::encrypt_direct_message({text}, handle_, "hollin", payload, error)) << error;
+  const std::string result = wallet::pay_arcade_report(payload.dump());
+  ASSERT_EQ(result.rfind("success: ", 0), 0u) << result;
+  const std::string txid = result.substr(9);
+
+  const Json list = reports();
+  const auto found = std::find_if(list.begin(), list.end(),
+                                  [&](const Json& r) { return r.value("txid", "") == txid; });
+  ASSERT_NE(found, list.end()) << list.dump();
+  EXPECT_EQ(found->value("text", ""), text);
+  EXPECT_EQ(found->value("handle", ""), handle_);
+  EXPECT_EQ(found->value("enc_pub", ""), payload["enc_pub"]);
+  EXPECT_TRUE(found->value("fee_paid", false));
+}
+
+TEST_F(ReportDevnet, a_missing_architect_key_fails_before_anything_is_paid) {
+  Json payload = report_payload();
+  std::string error;
+  EXPECT_FALSE(korb::encrypt_direct_message({"lost"}, handle_, "hollin", payload, error));
+  EXPECT_EQ(error, "no encryption key on file for @hollin" + no_key_text);
+  EXPECT_FALSE(wallet::is_outpoint_spent(funding_, 0));
+  for (const Json& r : reports()) EXPECT_NE(r.value("handle", ""), handle_);
+}
+
+}  // namespace
