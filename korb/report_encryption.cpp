@@ -143,8 +143,9 @@ std::string usable_key_folder(bool create) {
   return chain.back();
 }
 
-// Handles reach a file name only when they are plainly a name: no separators, no dots that could
-// climb, nothing a file system might treat specially. Other handles live in the key book only.
+// Handles reach a file name only when they are plainly a name: without a separator no run of dots
+// can climb out of the folder, and nothing is left that a file system might treat specially.
+// Other handles live in the key book only.
 bool fits_file_name(const std::string& handle) {
   if (handle.empty() || handle.size() > max_file_handle) return false;
   for (char c : handle) {
