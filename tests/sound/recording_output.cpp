@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <iterator>
 #include <mutex>
+#include <thread>
 
 #include "sound/music.h"
 #include "sound/sound_settings.h"
@@ -16,7 +16,7 @@ namespace {
 struct Recorder {
   std::mutex mutex;
   std::condition_variable changed;
-  std::vector<Recorded> log;
+  Log log;
   bool held = false;
 };
 
@@ -25,27 +25,45 @@ Recorder& recorder() {
   return *r;
 }
 
-void add(Recorded::Kind kind, uint32_t value) {
+void add(const std::string& entry) {
   Recorder& r = recorder();
   std::lock_guard lock(r.mutex);
-  r.log.push_back({kind, value, std::this_thread::get_id()});
+  r.log.push_back(entry);
   r.changed.notify_all();
 }
 
+// Decoded independently of the encoders, so a swapped byte shows up as the wrong text.
+std::string describe(uint32_t m) {
+  const int status = m & 0xFF, data1 = (m >> 8) & 0xFF, data2 = (m >> 16) & 0xFF;
+  const std::string channel = std::to_string(status & 0x0F) + " ";
+  switch (status & 0xF0) {
+    case 0x90:
+      return "on " + channel + std::to_string(data1) + " " + std::to_string(data2);
+    case 0x80:
+      return "off " + channel + std::to_string(data1) + (data2 ? " ?" : "");
+    case 0xC0:
+      return "prog " + channel + std::to_string(data1);
+    case 0xB0:
+      if (data1 == 7) return "vol " + channel + std::to_string(data2);
+      if (data1 == 123 && data2 == 0) return "silence " + channel.substr(0, 1);
+  }
+  return "? " + std::to_string(m);
+}
+
 void record_send(void*, uint32_t message) {
-  add(Recorded::Kind::message, message);
+  add(describe(message));
 }
 void record_reset(void*) {
-  add(Recorded::Kind::reset, 0);
+  add("reset");
 }
 // A real device takes a moment to close; a send that slipped past the mutex would land here.
 void record_close(void*) {
-  add(Recorded::Kind::close, 0);
+  add("close");
   std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 void record_sleep(std::chrono::milliseconds duration) {
-  add(Recorded::Kind::sleep, static_cast<uint32_t>(duration.count()));
+  add("sleep " + std::to_string(duration.count()));
   Recorder& r = recorder();
   std::unique_lock lock(r.mutex);
   r.changed.wait(lock, [&] { return !r.held; });
@@ -54,20 +72,14 @@ void record_sleep(std::chrono::milliseconds duration) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-}  // namespace
+void set_held(bool held) {
+  Recorder& r = recorder();
+  std::lock_guard lock(r.mutex);
+  r.held = held;
+  r.changed.notify_all();
+}
 
-Recorded message(uint32_t message) {
-  return {Recorded::Kind::message, message, {}};
-}
-Recorded slept(int ms) {
-  return {Recorded::Kind::sleep, static_cast<uint32_t>(ms), {}};
-}
-Recorded reset() {
-  return {Recorded::Kind::reset, 0, {}};
-}
-Recorded closed() {
-  return {Recorded::Kind::close, 0, {}};
-}
+}  // namespace
 
 bool open_recording_output(sound::MidiSink& sink, std::string&) {
   sink = sound::MidiSink{nullptr, record_send, record_reset, record_close};
@@ -81,43 +93,32 @@ void install_recording_output() {
   ASSERT_TRUE(sound::install_midi_output(sink));
 }
 
-std::vector<Recorded> recorded() {
+Log recorded() {
   Recorder& r = recorder();
   std::lock_guard lock(r.mutex);
   return r.log;
 }
 
-bool wait_until(const std::function<bool(const std::vector<Recorded>&)>& ready,
-                std::chrono::milliseconds deadline) {
+bool wait_until(const std::function<bool(const Log&)>& ready) {
   Recorder& r = recorder();
   std::unique_lock lock(r.mutex);
-  return r.changed.wait_for(lock, deadline, [&] { return ready(r.log); });
+  return r.changed.wait_for(lock, std::chrono::seconds(20), [&] { return ready(r.log); });
 }
 
-std::vector<Recorded> thread_from(const std::vector<Recorded>& log, const Recorded& first) {
-  auto start = std::find(log.begin(), log.end(), first);
-  std::vector<Recorded> out;
-  if (start == log.end()) return out;
-  std::copy_if(start, log.end(), std::back_inserter(out),
-               [&](const Recorded& e) { return e.thread == start->thread; });
-  return out;
-}
-
-int count(const std::vector<Recorded>& log, const Recorded& entry) {
+int count(const Log& log, const std::string& entry) {
   return static_cast<int>(std::count(log.begin(), log.end(), entry));
 }
 
-void hold_sleeps() {
-  Recorder& r = recorder();
-  std::lock_guard lock(r.mutex);
-  r.held = true;
+bool contains_run(const Log& log, const Log& part, size_t from) {
+  if (from > log.size()) return false;
+  return std::search(log.begin() + from, log.end(), part.begin(), part.end()) != log.end();
 }
 
+void hold_sleeps() {
+  set_held(true);
+}
 void release_sleeps() {
-  Recorder& r = recorder();
-  std::lock_guard lock(r.mutex);
-  r.held = false;
-  r.changed.notify_all();
+  set_held(false);
 }
 
 void SoundTest::SetUp() {
