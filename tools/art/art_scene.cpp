@@ -2,25 +2,25 @@
 
 #include <QPainter>
 
+#include "ui/palette.h"
+
 namespace art {
 namespace {
 
-constexpr QRgb kBackground = 0x0A0804;
-constexpr QRgb kWellGold = 0xE8B040;
-constexpr QRgb kWellBronze = 0xA86C18;
-constexpr QRgb kWellLight = 0xFFE496;
+// The game's own colours, so the art matches the well it stands for.
+constexpr QRgb kBackground = ui::kBackground;
+constexpr QRgb kWellGold = 0xE8B040;  // the frame's bright ring
+constexpr QRgb kWellBronze = ui::kBronze;
+constexpr QRgb kWellLight = 0xFFE496;  // the frame's bevel light
 constexpr QRgb kWellDark = 0x603A0C;
 constexpr QRgb kTileFill = 0x1A1208;
 
-// The piece colours the game draws with.
-constexpr QRgb kAmberI = 0xE89420;
-constexpr QRgb kGoldO = 0xF6C440;
-constexpr QRgb kRustT = 0xC46018;
-constexpr QRgb kSandL = 0xE8A858;
+QRgb piece(int type) {
+  return ui::piece_colour(static_cast<uint32_t>(type + 1))->rgb();
+}
 
 QRgb blend(QRgb a, QRgb b, int t) {
-  const auto mix = [t](int x, int y) { return (x * (255 - t) + y * t) / 255; };
-  return qRgb(mix(qRed(a), qRed(b)), mix(qGreen(a), qGreen(b)), mix(qBlue(a), qBlue(b)));
+  return ui::blend(QColor(a), QColor(b), t).rgb();
 }
 
 Shape polygon(std::initializer_list<QPointF> points, QRgb colour) {
@@ -75,23 +75,23 @@ std::vector<Shape> scene() {
   out.push_back(box(38, 220, 180, 2, kWellBronze));
 
   // The stack, with one gap left in the second row.
-  stacked(out, 0, 0, kSandL);
-  stacked(out, 0, 1, kSandL);
-  stacked(out, 1, 0, kAmberI);
-  stacked(out, 2, 0, kGoldO);
-  stacked(out, 3, 0, kGoldO);
-  stacked(out, 2, 1, kGoldO);
-  stacked(out, 3, 1, kGoldO);
+  stacked(out, 0, 0, piece(6));
+  stacked(out, 0, 1, piece(6));
+  stacked(out, 1, 0, piece(0));
+  stacked(out, 2, 0, piece(1));
+  stacked(out, 3, 0, piece(1));
+  stacked(out, 2, 1, piece(1));
+  stacked(out, 3, 1, piece(1));
 
   // The T piece on its way into the gap, with the fading trail of its fall above it.
   const double bar_top = 30;
   for (int column = 0; column < 3; ++column) {
     const double left = kInsideLeft + column * kCell + kGap / 2;
-    out.push_back(box(left, 4, kCell - kGap, 7, blend(kRustT, kBackground, 200)));
-    out.push_back(box(left, 15, kCell - kGap, 10, blend(kRustT, kBackground, 140)));
+    out.push_back(box(left, 4, kCell - kGap, 7, blend(piece(2), kBackground, 200)));
+    out.push_back(box(left, 15, kCell - kGap, 10, blend(piece(2), kBackground, 140)));
   }
-  for (int column = 0; column < 3; ++column) block(out, column, bar_top, kRustT);
-  block(out, 1, bar_top + kCell, kRustT);
+  for (int column = 0; column < 3; ++column) block(out, column, bar_top, piece(2));
+  block(out, 1, bar_top + kCell, piece(2));
   return out;
 }
 
