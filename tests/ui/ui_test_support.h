@@ -1,9 +1,7 @@
-// Shared pieces of the ui tests: one application object for the process and the pixel
-// questions the tests ask of grabbed images.
+// Shared pieces of the ui tests: one application object and the pixel questions asked of images.
 #pragma once
 
 #include <QApplication>
-#include <QColor>
 #include <QImage>
 #include <QRect>
 #include <cstdlib>
@@ -19,25 +17,23 @@ inline QApplication& application() {
   return *app;
 }
 
-inline QColor pixel(const QImage& image, int x, int y) {
-  return QColor(image.pixel(x, y));
+// The colour at (x, y) as 0xRRGGBB.
+inline QRgb rgb(const QImage& image, int x, int y) {
+  return image.pixel(x, y) & 0xFFFFFF;
 }
 
-// How many pixels of rect lie within tolerance of colour on every channel. Text is checked this
-// way: antialiased glyphs reach their full colour only in their strokes, and where those strokes
-// fall depends on the font installed.
-inline int count_near(const QImage& image, const QRect& rect, const QColor& colour,
-                      int tolerance = 24) {
+// How many pixels of rect are within tolerance of colour on every channel. Texts are checked this
+// way: antialiased glyphs reach their full colour only inside their strokes, and where those fall
+// depends on the installed font.
+inline int count_near(const QImage& image, const QRect& rect, QRgb colour, int tolerance = 10) {
   int count = 0;
   const QRect r = rect.intersected(image.rect());
   for (int y = r.top(); y <= r.bottom(); ++y) {
     for (int x = r.left(); x <= r.right(); ++x) {
-      const QColor p(image.pixel(x, y));
-      if (std::abs(p.red() - colour.red()) <= tolerance &&
-          std::abs(p.green() - colour.green()) <= tolerance &&
-          std::abs(p.blue() - colour.blue()) <= tolerance) {
-        ++count;
-      }
+      const QRgb p = image.pixel(x, y);
+      count += std::abs(qRed(p) - qRed(colour)) <= tolerance &&
+               std::abs(qGreen(p) - qGreen(colour)) <= tolerance &&
+               std::abs(qBlue(p) - qBlue(colour)) <= tolerance;
     }
   }
   return count;
