@@ -12,6 +12,7 @@
 #include <random>
 
 #include "tests/ui/ui_test_support.h"
+#include "tests/wallet/random_seed.h"
 #include "ui/palette.h"
 
 using ui_test::rgb;
@@ -53,10 +54,10 @@ TEST(app_image, unreadable_or_oversized_files_read_as_no_image) {
   EXPECT_FALSE(ui::load_app_image(dir.filePath("ok.png")).isNull());
 
   // Random bytes behind a PNG signature read as no image; a PNG cut short may keep the rows that
-  // arrived (the reader is lenient) but never more. Neither crashes. Seed printed for repeats.
-  const uint32_t seed = std::random_device{}();
-  std::mt19937 random(seed);
-  SCOPED_TRACE(testing::Message() << "seed " << seed);
+  // arrived (the reader is lenient) but never more. Neither crashes. OSTAKKA_TEST_SEED repeats a
+  // run.
+  std::mt19937 random(static_cast<uint32_t>(wallet_test::test_seed()));
+  SCOPED_TRACE(wallet_test::seed_note());
   QByteArray png;
   QBuffer buffer(&png);
   ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) &&

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "tests/ui/ui_test_support.h"
+#include "tests/wallet/random_seed.h"
 #include "ui/palette.h"
 
 namespace {
@@ -265,10 +266,9 @@ TEST(well_painter, at_twice_the_pixel_density_edges_stay_sharp) {
 TEST(well_painter, a_scrambled_state_never_paints_outside_its_well) {
   // The replay viewer paints states rebuilt from chain data: whatever the record holds, the
   // painter stays in bounds (the sanitizer build checks the reads) and leaves the outer frame
-  // rings alone. The seed is printed so a failure can be repeated.
-  const uint32_t seed = std::random_device{}();
-  std::mt19937 random(seed);
-  SCOPED_TRACE(testing::Message() << "seed " << seed);
+  // rings alone. OSTAKKA_TEST_SEED repeats a run.
+  std::mt19937 random(static_cast<uint32_t>(wallet_test::test_seed()));
+  SCOPED_TRACE(wallet_test::seed_note());
   const auto any = [&random](int low, int high) {
     return std::uniform_int_distribution<int>(low, high)(random);
   };
