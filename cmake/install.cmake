@@ -8,6 +8,10 @@ foreach(program ostakka ostakka-devnet korb ostakka-replay ostakka-board ostakka
   endif()
 endforeach()
 
+# The architect's key files, which the games look up in "userinfo" beside their executable.
+install(DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/userinfo DESTINATION ${CMAKE_INSTALL_BINDIR}
+        OPTIONAL)
+
 set(OSTAKKA_DESKTOP_ID io.orbweave.OStakka)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/${OSTAKKA_DESKTOP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -54,5 +54,8 @@ TEST(desktop_integration, install_puts_everything_validated_in_its_xdg_place) {
     EXPECT_TRUE(QFileInfo(prefix.path() + "/bin/" + name).isExecutable()) << name;
   }
   EXPECT_GT(programs, 0);
+  const QString key = "/userinfo/devnet/encpub-hollin.txt";
+  EXPECT_EQ(QFileInfo::exists(prefix.path() + "/bin" + key),
+            QFileInfo::exists(OSTAKKA_BIN_DIR + key));
   EXPECT_FALSE(QFileInfo::exists(prefix.path() + "/bin/ostakka-art"));
 }
