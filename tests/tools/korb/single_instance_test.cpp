@@ -11,7 +11,11 @@
 #include <random>
 #include <thread>
 
+#include <sys/wait.h>
+
+#include "korb/atomic_file.h"
 #include "korb/connect.h"
+#include "korb/platform.h"
 #include "tools/korb/korb_test_support.h"
 #include "tools/korb/single_instance.h"
 
@@ -23,6 +27,11 @@ QCoreApplication& application() {
   static char* argv[] = {name, nullptr};
   static QCoreApplication* app = new QCoreApplication(argc, argv);
   return *app;
+}
+
+// Where korb's window listens: the private folder of the test's data directory.
+QString korb_socket() {
+  return QString::fromStdString(korb::platform::instance_socket_path(korb::korb_instance_name));
 }
 
 bool process_events_until(const std::function<bool()>& condition, int timeout_ms) {
@@ -66,15 +75,15 @@ TEST(single_instance, random_bytes_are_judged_safely) {
 // arguments hands over to it and exits 0 instead of opening a window of its own.
 TEST(single_instance, second_launch_raises_the_first_and_exits) {
   application();
-  korb_test::TempDataDir dir;  // TMPDIR: the socket lives in the test's own folder
+  korb_test::TempDataDir dir;  // the socket lives in the test's own data folder
   korb_app::SingleInstanceServer server;
-  ASSERT_TRUE(server.listen("OrbweaveKorbShell"));
+  ASSERT_TRUE(server.listen(korb_socket()));
   int raised = 0;
   QObject::connect(&server, &korb_app::SingleInstanceServer::raise_requested,
                    [&raised] { ++raised; });
 
   korb_app::SingleInstanceServer rival;
-  EXPECT_FALSE(rival.listen("OrbweaveKorbShell"));
+  EXPECT_FALSE(rival.listen(korb_socket()));
 
   std::atomic<bool> done{false};
   korb_test::RunResult second;
@@ -96,7 +105,7 @@ TEST(single_instance, the_game_side_launcher_raises_the_window) {
   application();
   korb_test::TempDataDir dir;
   korb_app::SingleInstanceServer server;
-  ASSERT_TRUE(server.listen(korb::korb_instance_name));
+  ASSERT_TRUE(server.listen(korb_socket()));
   int raised = 0;
   QObject::connect(&server, &korb_app::SingleInstanceServer::raise_requested,
                    [&raised] { ++raised; });
@@ -104,6 +113,28 @@ TEST(single_instance, the_game_side_launcher_raises_the_window) {
   process_events_until([&] { return raised > 0; }, 5000);
   EXPECT_EQ(raised, 1);
 }
+
+// Another local user listening first on the name in the shared temporary folder neither
+// blocks the Korb window nor hears the game: both meet in the user's private folder.
+TEST(single_instance, a_squatter_in_the_temporary_folder_is_ignored) {
+  application();
+  korb_test::TempDataDir dir;
+  QLocalServer squatter;  // QLocalServer puts a bare name in the temporary folder
+  ASSERT_TRUE(squatter.listen(korb::korb_instance_name));
+  ASSERT_TRUE(squatter.fullServerName().startsWith(QString::fromStdString(dir.root())));
+  korb_test::Children children;
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const pid_t window = children.start({}, dir.root() + "/window.log");
+  ASSERT_GT(window, 0);
+  const std::string path = korb::platform::instance_socket_path(korb::korb_instance_name);
+  EXPECT_TRUE(
+      korb_test::wait_until([&] { return korb::path_exists(path); }, std::chrono::seconds(20)))
+      << korb_test::read_text(dir.root() + "/window.log");
+  EXPECT_TRUE(korb::launch_korb());
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(squatter.hasPendingConnections());
+  EXPECT_EQ(waitpid(window, nullptr, WNOHANG), 0) << "the window handed over to the squatter";
+}  // the window is stopped with the children
 
 // A crashed instance leaves its socket file behind; nobody answers on it, so the next
 // instance takes the name over.
