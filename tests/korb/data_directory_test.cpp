@@ -11,7 +11,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using korb_test::KorbTest;
-using korb_test::write_text;
 
 using data_directory = KorbTest;
 
@@ -70,17 +69,6 @@ TEST_F(data_directory, folders_and_files_are_private_whatever_the_umask) {
   ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
   (void)korb::korb_data_dir();
   EXPECT_EQ(mode_of(dir), 0700u);
-}
-
-// A data folder that is not a folder the user can use is reported as such, so no reader mistakes
-// it for "nothing stored yet".
-TEST_F(data_directory, a_data_folder_that_cannot_be_used_is_reported) {
-  std::string error;
-  EXPECT_TRUE(korb::check_data_dir(error)) << error;
-  fs::remove_all(data_dir());
-  write_text(data_dir(), "not a folder");
-  EXPECT_FALSE(korb::check_data_dir(error));
-  EXPECT_NE(error.find("is not a folder"), std::string::npos) << error;
 }
 
 }  // namespace

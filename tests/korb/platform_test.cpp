@@ -7,6 +7,7 @@
 #include <sys/un.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include <chrono>
 #include <thread>
@@ -76,23 +77,19 @@ TEST_F(platform, a_running_instance_receives_the_raise_line_on_its_private_socke
 
 // The runtime folder counts only when it is a real folder of ours that nobody else may enter.
 TEST_F(platform, the_socket_folder_is_the_runtime_folder_only_when_it_is_private) {
-  const std::string runtime = root_ + "/runtime";
+  const std::string runtime = root_ + "/runtime", name = "OrbweaveOStakkaShell";
   fs::create_directories(runtime);
-  fs::create_directory_symlink(runtime, root_ + "/runtime-link");
-  const std::string fallback = data_dir() + "/run/OrbweaveOStakkaShell";
-  struct Case {
-    std::string dir;
-    mode_t mode;
-    std::string expected;
-  };
-  for (const Case& c :
-       {Case{runtime, 0700, runtime + "/OrbweaveOStakkaShell"},
-        Case{runtime + "/", 0700, runtime + "/OrbweaveOStakkaShell"}, Case{runtime, 0755, fallback},
-        Case{root_ + "/runtime-link", 0700, fallback}, Case{"relative", 0700, fallback},
-        Case{root_ + "/none", 0700, fallback}}) {
-    ASSERT_EQ(chmod(runtime.c_str(), c.mode), 0);
-    setenv("XDG_RUNTIME_DIR", c.dir.c_str(), 1);
-    EXPECT_EQ(korb::platform::instance_socket_path("OrbweaveOStakkaShell"), c.expected) << c.dir;
+  fs::create_directory_symlink(runtime, root_ + "/link");
+  const std::string fallback = data_dir() + "/run/" + name;
+  for (const auto& [dir, mode, expected] :
+       std::vector<std::tuple<std::string, mode_t, std::string>>{
+           {runtime + "/", 0700, runtime + "/" + name},
+           {runtime, 0755, fallback},
+           {root_ + "/link/", 0700, fallback},
+           {"relative", 0700, fallback}}) {
+    ASSERT_EQ(chmod(runtime.c_str(), mode), 0);
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    EXPECT_EQ(korb::platform::instance_socket_path(name), expected) << dir;
   }
   unsetenv("XDG_RUNTIME_DIR");
   struct stat st {};
@@ -100,7 +97,7 @@ TEST_F(platform, the_socket_folder_is_the_runtime_folder_only_when_it_is_private
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   // Too long for a socket address: no path rather than a cut one.
   setenv("LOCALAPPDATA", (root_ + "/" + std::string(120, 'x')).c_str(), 1);
-  EXPECT_EQ(korb::platform::instance_socket_path("OrbweaveKorbShell"), "");
+  EXPECT_EQ(korb::platform::instance_socket_path(name), "");
 }
 
 TEST_F(platform, a_program_starts_detached_in_the_given_folder) {

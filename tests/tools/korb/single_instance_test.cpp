@@ -11,8 +11,6 @@
 #include <random>
 #include <thread>
 
-#include <sys/wait.h>
-
 #include "korb/atomic_file.h"
 #include "korb/connect.h"
 #include "korb/platform.h"
@@ -113,28 +111,6 @@ TEST(single_instance, the_game_side_launcher_raises_the_window) {
   process_events_until([&] { return raised > 0; }, 5000);
   EXPECT_EQ(raised, 1);
 }
-
-// Another local user listening first on the name in the shared temporary folder neither
-// blocks the Korb window nor hears the game: both meet in the user's private folder.
-TEST(single_instance, a_squatter_in_the_temporary_folder_is_ignored) {
-  application();
-  korb_test::TempDataDir dir;
-  QLocalServer squatter;  // QLocalServer puts a bare name in the temporary folder
-  ASSERT_TRUE(squatter.listen(korb::korb_instance_name));
-  ASSERT_TRUE(squatter.fullServerName().startsWith(QString::fromStdString(dir.root())));
-  korb_test::Children children;
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  const pid_t window = children.start({}, dir.root() + "/window.log");
-  ASSERT_GT(window, 0);
-  const std::string path = korb::platform::instance_socket_path(korb::korb_instance_name);
-  EXPECT_TRUE(
-      korb_test::wait_until([&] { return korb::path_exists(path); }, std::chrono::seconds(20)))
-      << korb_test::read_text(dir.root() + "/window.log");
-  EXPECT_TRUE(korb::launch_korb());
-  QCoreApplication::processEvents();
-  EXPECT_FALSE(squatter.hasPendingConnections());
-  EXPECT_EQ(waitpid(window, nullptr, WNOHANG), 0) << "the window handed over to the squatter";
-}  // the window is stopped with the children
 
 // A crashed instance leaves its socket file behind; nobody answers on it, so the next
 // instance takes the name over.
