@@ -800,6 +800,21 @@ bool fetch_spendable_outputs(const std::string& address, std::vector<UtxoRef>& o
   return !out.empty();
 }
 
+namespace {
+
+// The receive indices whose addresses the wallet reads and spends from: 0 to "recv"[1], up to the
+// cap, and the payment index ("show") wherever it lies, as the key lookup finds it too: coins and
+// change arrive there.
+std::vector<uint32_t> receive_indices(const WalletSession& s) {
+  const uint64_t end = std::min<uint64_t>(uint64_t{s.recv[1]} + 1, kMaxReceiveAddresses);
+  std::vector<uint32_t> indices;
+  for (uint64_t i = 0; i < end; ++i) indices.push_back(static_cast<uint32_t>(i));
+  if (s.show >= end) indices.push_back(s.show);
+  return indices;
+}
+
+}  // namespace
+
 std::vector<std::string> wallet_addresses() {
   SessionGuard lock(session_mutex());
   std::vector<std::string> addresses;
@@ -814,16 +829,11 @@ std::vector<std::string> wallet_addresses() {
     add(s.payment_address);
     return addresses;
   }
-  const uint64_t end = std::min<uint64_t>(uint64_t{s.recv[1]} + 1, kMaxReceiveAddresses);
-  for (uint64_t i = 0; i < end; ++i) {
+  for (uint32_t i : receive_indices(s)) {
     std::string private_key_hex, public_key_hex, address;
-    if (derive_path_keys(receive_path(static_cast<uint32_t>(i)), private_key_hex, public_key_hex,
-                         address))
-      add(address);
+    if (derive_path_keys(receive_path(i), private_key_hex, public_key_hex, address)) add(address);
     wipe_string(private_key_hex);
   }
-  // The payment address is where coins and change arrive; it counts even past the cap.
-  add(s.payment_address);
   add(s.identity_address);
   return addresses;
 }
@@ -899,10 +909,7 @@ bool gather_spend_candidates(std::vector<SpendCandidate>& out, int64_t& total, s
     offer_address(*s, g, record.payment_address, record.payment_private_key,
                   record.payment_public_key);
   } else {
-    const uint64_t end = std::min<uint64_t>(uint64_t{record.recv[1]} + 1, kMaxReceiveAddresses);
-    for (uint64_t i = 0; i < end; ++i) offer_derived(*s, g, receive_path(static_cast<uint32_t>(i)));
-    // The payment address past the cap, as the key lookup finds it too.
-    if (record.show >= end) offer_derived(*s, g, receive_path(record.show));
+    for (uint32_t i : receive_indices(record)) offer_derived(*s, g, receive_path(i));
     offer_derived(*s, g, identity_path());
   }
   offer_pending(*s, g);
