@@ -12,6 +12,7 @@
 #include "korb/platform.h"
 #include "korb/registry.h"
 #include "korb/session.h"
+#include "wallet/private_file.h"
 
 namespace korb {
 
@@ -40,6 +41,11 @@ bool ends_with(const std::string& s, const std::string& suffix) {
 
 }  // namespace
 
+bool is_request_id(const std::string& id) {
+  if (id.size() < 2 || id.size() > 32 || id[0] != 'w') return false;
+  return std::all_of(id.begin() + 1, id.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 void set_connect_polling_for_testing(std::chrono::milliseconds interval, int limit) {
   poll_interval_ms = static_cast<int>(interval.count());
   poll_limit = limit;
@@ -52,7 +58,8 @@ void reset_connect_polling_for_testing() {
 
 std::string connect_dir() {
   std::string dir = korb_data_dir() + "/connect";
-  make_directories(dir);
+  std::string ignored;  // a folder that fails the check fails the read or write that follows
+  (void)private_folder(dir, ignored);
   return dir;
 }
 
@@ -82,10 +89,11 @@ std::string write_connect_request() {
 }
 
 std::string poll_connect_reply(const std::string& request_id) {
-  if (request_id.empty() || !is_safe_wallet_id(request_id)) return "denied";
+  if (!is_request_id(request_id)) return "denied";
   std::string path = connect_reply_path(request_id);
   if (!path_exists(path)) return "pending";
-  Json reply = read_json_file(path);
+  // Only a reply the user's own wallet application wrote counts; anything else is a denial.
+  Json reply = read_own_json_file(path);
   if (!reply.is_object()) return "denied";
   auto ok = reply.find("ok");
   if (ok == reply.end() || !ok->is_boolean() || !ok->get<bool>()) return "denied";
@@ -160,7 +168,7 @@ std::string disconnect() {
 
 bool read_connect_request(const std::string& request_id, ConnectRequest& out) {
   out = ConnectRequest{};
-  if (!is_safe_wallet_id(request_id)) return false;
+  if (!is_request_id(request_id)) return false;
   Json request = read_json_file(connect_request_path(request_id));
   if (!request.is_object()) return false;
   out.id = request_id;  // the file name is what the reply must match
@@ -183,7 +191,7 @@ std::vector<ConnectRequest> list_connect_requests() {
     std::string name = entry.path().filename().string();
     if (!ends_with(name, request_suffix)) continue;
     std::string id = name.substr(0, name.size() - std::string(request_suffix).size());
-    if (!is_safe_wallet_id(id) || path_exists(connect_reply_path(id))) continue;
+    if (!is_request_id(id) || path_exists(connect_reply_path(id))) continue;
     ConnectRequest request;
     if (read_connect_request(id, request)) requests.push_back(std::move(request));
   }
@@ -197,20 +205,32 @@ std::vector<ConnectRequest> list_connect_requests() {
 bool write_connect_reply(const std::string& request_id, bool ok, const std::string& wallet_id,
                          std::string& error) {
   error.clear();
-  if (!is_safe_wallet_id(request_id)) {
-    error = "not a connect request id: " + request_id;
+  if (!is_request_id(request_id)) {
+    error = "not a connect request id";
     return false;
   }
   Json reply = {{"ok", ok}};
   if (ok) {
     if (!is_safe_wallet_id(wallet_id)) {
-      error = "not a wallet id: " + wallet_id;
+      error = "not a wallet id";
       return false;
     }
     reply["wallet_id"] = wallet_id;
   }
-  // Written under another name and renamed: a half-written reply would read as a denial.
-  return write_file_atomic(connect_reply_path(request_id), json_text(reply, 2, false), error);
+  // Written under another name and linked into place: a half-written reply would read as a
+  // denial, and of two answers racing (a window and a command line) only the first may count.
+  switch (
+      wallet::create_file_once(connect_reply_path(request_id), json_text(reply, 2, false), error)) {
+    case wallet::CreateOnce::created:
+      return true;
+    case wallet::CreateOnce::exists:
+      error = "connect request " + request_id + " was already answered";
+      return false;
+    case wallet::CreateOnce::failed:
+      break;
+  }
+  error = "could not write the reply: " + error;
+  return false;
 }
 
 }  // namespace korb

@@ -56,14 +56,20 @@ struct ConnectRequest {
 };
 
 // Requests in "connect/" that have no reply yet, oldest id first. Unreadable or malformed
-// request files and ids that are not plain file names are skipped.
+// request files and names that are not request ids are skipped.
 std::vector<ConnectRequest> list_connect_requests();
 
-// Reads one request by id. False when it is missing, corrupt, or the id is not safe.
+// True for an id `write_connect_request` could have made: "w" and up to 31 digits. Files in
+// "connect/" under any other name are not requests (their names could carry terminal escapes).
+bool is_request_id(const std::string& id);
+
+// Reads one request by id. False when it is missing, corrupt, or the id is not a request id.
 [[nodiscard]] bool read_connect_request(const std::string& request_id, ConnectRequest& out);
 
-// Writes "<id>.rep.json" atomically: {"ok": ok, "wallet_id": wallet_id}. An approval must name
-// a safe wallet id. False with `error` on failure.
+// Writes "<id>.rep.json": {"ok": ok, "wallet_id": wallet_id}, complete the moment it appears,
+// and only when the request has no reply yet: of two answers racing, the first wins and the
+// other gets "connect request <id> was already answered". An approval must name a safe wallet
+// id. False with `error` on failure.
 [[nodiscard]] bool write_connect_reply(const std::string& request_id, bool ok,
                                        const std::string& wallet_id, std::string& error);
 

@@ -1,8 +1,13 @@
 #include "korb/data_directory.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
+#include <cstring>
+
+#include "wallet/private_file.h"
 
 namespace korb {
 
@@ -18,15 +23,7 @@ std::string without_trailing_slashes(std::string path) {
   return path;
 }
 
-}  // namespace
-
-bool make_directories(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);
-  return std::filesystem::is_directory(path, ec);
-}
-
-std::string korb_data_dir() {
+std::string data_dir_path() {
   std::string base = env_value("LOCALAPPDATA");
   if (base.empty()) {
     // XDG asks that relative values be ignored.
@@ -38,9 +35,68 @@ std::string korb_data_dir() {
       base = home.empty() ? std::string(".") : home + "/.local/share";
     }
   }
-  std::string dir = without_trailing_slashes(base) + "/Orbweave";
+  return without_trailing_slashes(base) + "/Orbweave";
+}
+
+// Closes a folder of ours to group and others. Someone else's folder is left alone.
+void close_to_others(const std::string& path, const struct stat& st) {
+  if (st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) (void)::chmod(path.c_str(), 0700);
+}
+
+}  // namespace
+
+bool make_directories(const std::string& path) {
+  return wallet::make_private_directories(path);
+}
+
+bool private_folder(const std::string& path, std::string& error) {
+  make_directories(path);
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    error = "cannot open the folder " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode)) {
+    error = path + " is not a folder (a symlink or a file stands there); refusing to use it";
+    return false;
+  }
+  if (st.st_uid != ::geteuid()) {
+    error = "the folder " + path + " belongs to another user; refusing to use it";
+    return false;
+  }
+  close_to_others(path, st);
+  return true;
+}
+
+std::string korb_data_dir() {
+  std::string dir = data_dir_path();
   make_directories(dir);
+  // The data folder itself may be a symlink the user made (to another disk); follow it here.
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) close_to_others(dir, st);
   return dir;
+}
+
+bool check_data_dir(std::string& error) {
+  const std::string dir = korb_data_dir();
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) {
+    error = "cannot open the data folder " + dir + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    error = "the data folder " + dir + " is not a folder";
+    return false;
+  }
+  if (st.st_uid != ::geteuid()) {
+    error = "the data folder " + dir + " belongs to another user";
+    return false;
+  }
+  if (::access(dir.c_str(), R_OK | W_OK | X_OK) != 0) {
+    error = "cannot read the data folder " + dir + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace korb

@@ -13,10 +13,19 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "korb/data_directory.h"
+
 namespace korb::platform {
 
 int open_lock_file(const std::string& path) {
-  return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  struct stat st {};
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
 }
 
 namespace {
@@ -59,15 +68,28 @@ std::string executable_dir() {
   return path.substr(0, slash);
 }
 
-bool raise_running_instance(const std::string& name) {
-  // Qt's local server listens on QDir::tempPath() + "/" + name, i.e. $TMPDIR or /tmp.
-  const char* tmp = std::getenv("TMPDIR");
-  std::string dir = (tmp != nullptr && tmp[0] != '\0') ? tmp : "/tmp";
+std::string instance_socket_path(const std::string& name) {
+  const char* runtime_value = std::getenv("XDG_RUNTIME_DIR");
+  std::string dir = runtime_value != nullptr ? runtime_value : "";
+  // Without the trailing slash, so lstat sees a symlink as a symlink.
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  std::string socket_path = dir + "/" + name;
+  struct stat st {};
+  if (dir.empty() || dir[0] != '/' || ::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+      st.st_uid != ::geteuid() || (st.st_mode & 0777) != 0700) {
+    dir = korb_data_dir() + "/run";
+    std::string ignored;
+    if (!private_folder(dir, ignored)) return {};
+  }
+  std::string path = dir + "/" + name;
+  if (path.size() >= sizeof(sockaddr_un::sun_path)) return {};
+  return path;
+}
+
+bool raise_running_instance(const std::string& name) {
+  const std::string socket_path = instance_socket_path(name);
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
-  if (socket_path.size() >= sizeof(addr.sun_path)) return false;
+  if (socket_path.empty() || socket_path.size() >= sizeof(addr.sun_path)) return false;
   std::memcpy(addr.sun_path, socket_path.c_str(), socket_path.size() + 1);
 
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

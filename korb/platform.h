@@ -6,7 +6,8 @@
 
 namespace korb::platform {
 
-// Opens (creating when missing) the lock file for reading and writing. -1 on failure.
+// Opens (creating when missing, 0600) the lock file for reading and writing; never through a
+// symlink. -1 on failure.
 int open_lock_file(const std::string& path);
 // Exclusive lock on byte 0, waiting as long as another process holds it. False on failure.
 [[nodiscard]] bool lock_first_byte(int fd);
@@ -16,7 +17,15 @@ void close_file(int fd);
 // Folder of the running executable, without a trailing slash; "." when unknown.
 std::string executable_dir();
 
-// Connects to the single-instance socket `name` (in $TMPDIR, else /tmp) and writes "raise\n".
+// Where the single-instance socket `name` ("OrbweaveKorbShell", "OrbweaveOStakkaShell") lives:
+// "$XDG_RUNTIME_DIR/<name>" when that folder is a real folder the user owns with mode 0700,
+// otherwise "<data directory>/run/<name>" with "run" made private to the user. Never the shared
+// temporary folder, where another local user could take the name first. Empty when no private
+// folder can be had or the path is too long for a socket. The korb window's and the game's
+// local servers listen here; the launcher connects here.
+std::string instance_socket_path(const std::string& name);
+
+// Connects to the single-instance socket `name` (at instance_socket_path) and writes "raise\n".
 // True when a running instance took the line.
 [[nodiscard]] bool raise_running_instance(const std::string& name);
 

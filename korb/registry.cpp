@@ -1,11 +1,18 @@
 #include "korb/registry.h"
 
 #include <openssl/crypto.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <mutex>
+#include <set>
 
 #include "korb/atomic_file.h"
 #include "korb/data_directory.h"
@@ -23,6 +30,7 @@ std::recursive_mutex& registry_mutex() {
 }
 int lock_depth = 0;
 int lock_fd = -1;
+std::string lock_error;  // why the file lock is not held, when it is not
 
 // What attach_app and the bindings set. A leaf mutex: nothing else is taken while it is held.
 struct BridgeState {
@@ -69,14 +77,25 @@ bool write_bind_file(const std::string& id) {
 RegistryLock::RegistryLock() {
   registry_mutex().lock();
   if (++lock_depth > 1) return;
-  std::string dir = korb_data_dir();
-  int fd = platform::open_lock_file(dir + "/wallets.lock");
-  if (fd >= 0 && !platform::lock_first_byte(fd)) {
-    // Carry on under the process mutex alone rather than refuse to work.
+  const std::string path = korb_data_dir() + "/wallets.lock";
+  lock_error.clear();
+  int fd = platform::open_lock_file(path);
+  if (fd < 0) {
+    lock_error = "cannot open the registry lock " + path + ": " + std::strerror(errno);
+  } else if (!platform::lock_first_byte(fd)) {
+    lock_error = "cannot lock the registry lock " + path + ": " + std::strerror(errno);
     platform::close_file(fd);
     fd = -1;
   }
+  // Reading goes on under the process mutex alone; writers check `held` and refuse.
   lock_fd = fd;
+}
+
+bool RegistryLock::held(std::string& error) const {
+  // Only the thread holding the mutex has a RegistryLock to ask about, so the state is ours.
+  if (lock_fd >= 0) return true;
+  error = lock_error.empty() ? std::string("the registry lock is not held") : lock_error;
+  return false;
 }
 
 RegistryLock::~RegistryLock() {
@@ -102,8 +121,49 @@ std::string wallet_dir_path(const std::string& id) {
 
 std::string bind_file_path() {
   std::string dir = korb_data_dir() + "/binds";
-  make_directories(dir);
+  std::string ignored;  // a folder that fails the check fails the read or write that follows
+  (void)private_folder(dir, ignored);
   return dir + "/" + instance_key(attached_app_instance()) + ".json";
+}
+
+bool check_wallet_folder(const std::string& id, bool create, std::string& error) {
+  if (!is_safe_wallet_id(id)) {
+    error = "not a wallet id";
+    return false;
+  }
+  const std::string wallets = korb_data_dir() + "/wallets";
+  for (const std::string& folder : {wallets, wallets + "/" + id}) {
+    if (!create && !path_exists(folder)) {
+      error = "the wallet folder " + folder + " is missing";
+      return false;
+    }
+    if (!private_folder(folder, error)) return false;
+  }
+  return true;
+}
+
+nlohmann::json read_wallet_file() {
+  const std::string id = bound_wallet_id();
+  std::string ignored;
+  if (!id.empty() && !check_wallet_folder(id, false, ignored)) {
+    return nlohmann::json(nlohmann::json::value_t::discarded);
+  }
+  return read_own_json_file(wallet_file_path());
+}
+
+std::vector<std::string> wallet_folder_ids() {
+  std::vector<std::string> ids;
+  std::error_code ec;
+  std::filesystem::directory_iterator it(korb_data_dir() + "/wallets", ec);
+  if (ec) return ids;
+  for (const auto& entry : it) {
+    const std::string id = entry.path().filename().string();
+    if (is_safe_wallet_id(id) && path_exists(entry.path().string() + "/wallet.json")) {
+      ids.push_back(id);
+    }
+  }
+  std::sort(ids.begin(), ids.end());
+  return ids;
 }
 
 nlohmann::json load_registry() {
@@ -114,35 +174,140 @@ nlohmann::json load_registry() {
   return registry;
 }
 
-bool load_registry_strict(nlohmann::json& registry, std::string& error) {
+namespace {
+
+enum class StoredRegistry { read, unreadable, damaged };
+
+// The registry file as stored: a missing or blank file is an empty registry; a file that does
+// not parse as one is `damaged`; one we cannot get at is `unreadable`.
+StoredRegistry read_stored_registry(nlohmann::json& registry, std::string& error) {
   registry = nlohmann::json{{"wallets", nlohmann::json::array()}};
   const std::string path = registry_path();
-  if (!path_exists(path)) return true;
+  if (!check_data_dir(error)) return StoredRegistry::unreadable;
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return StoredRegistry::read;
+    error = "cannot read the wallet registry " + path + ": " + std::strerror(errno);
+    return StoredRegistry::unreadable;
+  }
   std::string text;
   if (!read_file_capped(path, text)) {
-    error = "cannot read the wallet registry " + path;
-    return false;
+    error = "the wallet registry " + path + " is not a small regular file; it is damaged";
+    return StoredRegistry::damaged;
   }
-  if (text.find_first_not_of(" \t\r\n") == std::string::npos) return true;
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) return StoredRegistry::read;
   nlohmann::json parsed;
   if (json_nesting_within(text, max_json_depth))
     parsed = nlohmann::json::parse(text, nullptr, false);
   if (parsed.is_discarded() || !parsed.is_object() ||
       (parsed.contains("wallets") && !parsed["wallets"].is_array())) {
-    error = "the wallet registry " + path +
-            " is damaged; it is left untouched (repair it or move it away)";
-    return false;
+    error = "the wallet registry " + path + " is damaged; it is left untouched (korb repair " +
+            "keeps a copy and lists the wallet folders again)";
+    return StoredRegistry::damaged;
   }
   if (!parsed.contains("wallets")) parsed["wallets"] = nlohmann::json::array();
   registry = std::move(parsed);
-  return true;
+  return StoredRegistry::read;
+}
+
+}  // namespace
+
+bool load_registry_strict(nlohmann::json& registry, std::string& error) {
+  if (read_stored_registry(registry, error) != StoredRegistry::read) return false;
+  if (!registry["wallets"].empty()) return true;
+  // Saving into an empty registry would leave every existing wallet folder unlisted for good.
+  const std::vector<std::string> orphans = wallet_folder_ids();
+  if (orphans.empty()) return true;
+  error = "the wallet registry " + registry_path() + " lists no wallets, but " +
+          std::to_string(orphans.size()) + " wallet folder(s) exist (" + orphans.front() +
+          (orphans.size() > 1 ? ", ..." : "") +
+          "): it is damaged and left untouched; run korb repair to list them again";
+  return false;
+}
+
+std::string registry_text(const nlohmann::json& registry) {
+  return json_text(registry, 2, true);
 }
 
 bool save_registry(const nlohmann::json& registry) {
-  std::string dir = korb_data_dir();
+  RegistryLock lock;  // re-entered: tells whether the caller holds the file lock
   std::string error;
-  return write_file_atomic(dir + "/wallets.json", json_text(registry, 2, true), error,
-                           dir + "/wallets.json.tmp");
+  if (!lock.held(error)) return false;
+  return write_file_atomic(registry_path(), registry_text(registry), error);
+}
+
+bool repair_registry(RepairReport& report, std::string& error) {
+  report = RepairReport{};
+  RegistryLock lock;
+  if (!lock.held(error)) return false;
+  nlohmann::json registry;
+  const StoredRegistry stored = read_stored_registry(registry, error);
+  if (stored == StoredRegistry::unreadable) return false;
+  std::string kept_as;
+  if (stored == StoredRegistry::damaged) {
+    // Keep the damaged file for whoever wants to look at it; the folders are the truth now.
+    for (int n = 1; kept_as.empty() && n < 1000; ++n) {
+      const std::string candidate = registry_path() + ".damaged-" + std::to_string(n);
+      if (!path_exists(candidate)) kept_as = candidate;
+    }
+    if (kept_as.empty() || ::rename(registry_path().c_str(), kept_as.c_str()) != 0) {
+      error = "the wallet registry is damaged and could not be moved aside";
+      return false;
+    }
+    report.lines.push_back("The registry did not parse; kept it as " + kept_as + ".");
+  }
+  std::set<std::string> listed;
+  for (const nlohmann::json& wallet : registry["wallets"]) {
+    if (wallet.is_object() && wallet.contains("id") && wallet["id"].is_string()) {
+      listed.insert(wallet["id"].get<std::string>());
+    }
+  }
+  const std::vector<std::string> folders = wallet_folder_ids();
+  report.lines.push_back("The registry lists " + std::to_string(listed.size()) +
+                         " wallet(s); the wallets folder holds " + std::to_string(folders.size()) +
+                         ".");
+  std::string first_added;
+  for (const std::string& id : folders) {
+    if (listed.count(id) != 0) continue;
+    std::string why;
+    nlohmann::json file;
+    if (check_wallet_folder(id, false, why)) {
+      file = read_own_json_file(wallet_dir_path(id) + "/wallet.json");
+      wallet::WalletSession fields;
+      const bool usable = read_wallet_fields(file, fields);
+      wipe_wallet_fields(fields);
+      if (!usable) why = "its wallet.json is not a usable wallet file of the user's own";
+    }
+    if (!why.empty()) {
+      report.lines.push_back("Left out " + id + ": " + why + ".");
+      continue;
+    }
+    std::string name = file.contains("paymail") && file["paymail"].is_string()
+                           ? file["paymail"].get<std::string>()
+                           : std::string();
+    if (name.empty() || name.size() > 64) name = "Recovered " + id;
+    wipe_wallet_file_secrets(file);
+    registry["wallets"].push_back({{"id", id}, {"name", name}});
+    if (first_added.empty()) first_added = id;
+    ++report.added;
+    report.lines.push_back("Listed " + id + " again as \"" + name + "\".");
+  }
+  for (const std::string& id : listed) {
+    if (std::find(folders.begin(), folders.end(), id) == folders.end()) {
+      report.lines.push_back("Listed " + id + " has no wallet file; its entry is kept.");
+    }
+  }
+  if (report.added == 0 && kept_as.empty()) return true;
+  auto active = registry.find("active");
+  if (!first_added.empty() &&
+      (active == registry.end() || !active->is_string() || active->get<std::string>().empty())) {
+    registry["active"] = first_added;
+  }
+  if (!save_registry(registry)) {
+    error = "could not save the repaired registry";
+    return false;
+  }
+  return true;
 }
 
 std::string new_wallet_id() {
@@ -187,6 +352,7 @@ void migrate_legacy_wallet() {
   if (!path_exists(legacy)) return;
   nlohmann::json registry;
   std::string error;
+  if (!lock.held(error)) return;                       // the next start tries again
   if (!load_registry_strict(registry, error)) return;  // never save over a damaged registry
   if (!registry["wallets"].empty()) return;
 

@@ -13,13 +13,17 @@ namespace korb {
 
 // Scoped registry lock: a re-entrant process mutex plus an exclusive fcntl lock on byte 0 of
 // "wallets.lock" (taken once by the outermost holder on a thread; nested holders only count).
-// When the lock file cannot be opened or locked, the process mutex alone guards the work.
+// When the lock file cannot be opened or locked, the process mutex alone guards reading, but
+// nothing may be written: another program could be changing the same files at that moment.
 class RegistryLock {
  public:
   RegistryLock();
   ~RegistryLock();
   RegistryLock(const RegistryLock&) = delete;
   RegistryLock& operator=(const RegistryLock&) = delete;
+
+  // True when the file lock is held too, so writing is safe; otherwise `error` says why not.
+  [[nodiscard]] bool held(std::string& error) const;
 };
 
 // The registry, normalised: always an object whose "wallets" is an array. Missing, oversized,
@@ -29,12 +33,34 @@ nlohmann::json load_registry();
 // The registry as stored, checked strictly, for code that is about to change it. A damaged
 // file reads as empty through load_registry, which is right for reading but would make the
 // next save replace every wallet entry with nothing; this refuses it instead. Only a missing
-// or blank file counts as a fresh, empty registry. Call under RegistryLock.
+// or blank file counts as a fresh, empty registry, and only while no wallet folder exists: an
+// empty registry beside wallet folders has lost its entries (see `repair_registry`). A data
+// folder that cannot be read is an error too, not an empty registry. Call under RegistryLock.
 [[nodiscard]] bool load_registry_strict(nlohmann::json& registry, std::string& error);
 
-// Writes the whole object (sorted keys, two-space indent, one final line break) to
-// "wallets.json.tmp" and renames it over "wallets.json". Call under RegistryLock.
+// The registry as it is stored: sorted keys, two-space indent, one final line break.
+std::string registry_text(const nlohmann::json& registry);
+
+// Writes the whole object (as `registry_text`) to a fresh
+// temporary file and renames it over "wallets.json". False without writing anything when this
+// thread does not hold RegistryLock with its file lock. Call under RegistryLock.
 [[nodiscard]] bool save_registry(const nlohmann::json& registry);
+
+// Ids of the folders in "wallets/" that hold a "wallet.json" entry, sorted; only safe ids.
+std::vector<std::string> wallet_folder_ids();
+
+// What `repair_registry` found and did, one line each, for the person who asked for it.
+struct RepairReport {
+  std::vector<std::string> lines;
+  int added = 0;
+};
+
+// Lists again every wallet folder the registry does not list (a lost or emptied registry,
+// a wallet written before its entry), keeping every entry and member already there. A registry
+// that does not parse is kept beside as "wallets.json.damaged-<n>" and rebuilt from the
+// folders. Folders that are symlinks, belong to another user or hold no usable wallet file are
+// reported and left out. Takes RegistryLock itself; false with `error` when it cannot write.
+[[nodiscard]] bool repair_registry(RepairReport& report, std::string& error);
 
 // "w" followed by the milliseconds since 1970. Never returns the same id twice in a process.
 std::string new_wallet_id();
@@ -52,6 +78,15 @@ std::string registry_path();       // .../wallets.json
 std::string bind_file_path();      // .../binds/<instance key of the attached instance>.json
 std::string legacy_wallet_path();  // .../orbweave_korb.json
 std::string wallet_dir_path(const std::string& id);  // .../wallets/<id> (not created)
+
+// Checks the folders on the way to wallet `id` ("wallets/" and "wallets/<id>"): real folders
+// that the user owns, closed to others (an open one of ours is closed). `create` makes missing
+// ones. False with `error` for anything another user could have placed there.
+[[nodiscard]] bool check_wallet_folder(const std::string& id, bool create, std::string& error);
+
+// The file `wallet_file_path` names, parsed, when its folders pass `check_wallet_folder` and it
+// is a regular file of the user's own (no symlink); otherwise a discarded value.
+nlohmann::json read_wallet_file();
 
 // Moves the old single-wallet file into the registry as "Wallet 1" when the registry is empty.
 // Takes RegistryLock itself.

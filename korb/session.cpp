@@ -3,7 +3,6 @@
 #include <openssl/crypto.h>
 
 #include <algorithm>
-#include <limits>
 
 #include "config/deploy_config.h"
 #include "korb/atomic_file.h"
@@ -28,20 +27,12 @@ void cleanse(std::string& s) {
   s.clear();
 }
 
-// Wipes the secret members of a parsed wallet file before the value is dropped.
-void wipe_file_secrets(Json& file) {
-  if (!file.is_object()) return;
-  for (const char* key : {"mnemonic", "priv"}) {
-    auto it = file.find(key);
-    if (it != file.end() && it->is_string()) cleanse(it->get_ref<std::string&>());
-  }
-}
-
-// A parsed wallet file that wipes its secrets when it goes out of scope.
+// The bound wallet's file, parsed (only when it and its folders are the user's own), that
+// wipes its secrets when it goes out of scope.
 struct WalletFile {
   Json value;
-  explicit WalletFile(const std::string& path) : value(read_json_file(path)) {}
-  ~WalletFile() { wipe_file_secrets(value); }
+  WalletFile() : value(read_wallet_file()) {}
+  ~WalletFile() { wipe_wallet_file_secrets(value); }
   WalletFile(const WalletFile&) = delete;
   WalletFile& operator=(const WalletFile&) = delete;
 };
@@ -56,12 +47,14 @@ bool bool_member(const Json& object, const char* key) {
   return it != object.end() && it->is_boolean() && it->get<bool>();
 }
 
-// A receive counter: a non-negative integer that fits 32 bits. Anything else is not one.
+// Receive indices stay below the hardened range: index 2^31 and up would derive a hardened
+// child, an address no other wallet of these words shows or watches.
+constexpr std::uint64_t max_receive_index = wallet::kHardened - 1;
+
+// A receive counter: a non-negative integer, capped at the last non-hardened index.
 bool counter_value(const Json& value, uint32_t& out) {
   if (!value.is_number_unsigned()) return false;
-  auto v = value.get<std::uint64_t>();
-  if (v > std::numeric_limits<uint32_t>::max()) return false;
-  out = static_cast<uint32_t>(v);
+  out = static_cast<uint32_t>(std::min(value.get<std::uint64_t>(), max_receive_index));
   return true;
 }
 
@@ -127,8 +120,7 @@ bool take_over_stored_wallet(const Json& stored, Json& kept) {
   wallet::WalletSession& s = wallet::session();
   const bool same =
       read_wallet_fields(stored, current) && current.hd && current.mnemonic == s.mnemonic;
-  cleanse(current.mnemonic);
-  cleanse(current.payment_private_key);
+  wipe_wallet_fields(current);
   if (!same) return false;
   const uint32_t old_counter = s.recv[1];
   const uint32_t old_show = s.show;
@@ -153,6 +145,19 @@ bool is_hex64(const std::string& s) {
 }
 
 }  // namespace
+
+void wipe_wallet_file_secrets(Json& file) {
+  if (!file.is_object()) return;
+  for (const char* key : {"mnemonic", "priv"}) {
+    auto it = file.find(key);
+    if (it != file.end() && it->is_string()) cleanse(it->get_ref<std::string&>());
+  }
+}
+
+void wipe_wallet_fields(wallet::WalletSession& fields) {
+  cleanse(fields.mnemonic);
+  cleanse(fields.payment_private_key);
+}
 
 bool read_wallet_fields(const Json& file, wallet::WalletSession& out) {
   if (!file.is_object()) return false;
@@ -225,7 +230,7 @@ bool ensure_session() {
   std::lock_guard<std::recursive_mutex> guard(wallet::session_mutex());
   if (wallet::session_loaded()) return true;
   if (bound_wallet_id().empty()) return false;
-  WalletFile file(wallet_file_path());
+  WalletFile file;
   if (file.value.is_discarded()) return false;
 
   wallet::wipe_session();
@@ -247,7 +252,7 @@ bool is_connected() {
 void refresh_session() {
   std::lock_guard<std::recursive_mutex> guard(wallet::session_mutex());
   if (!wallet::session_loaded()) return;
-  WalletFile file(wallet_file_path());
+  WalletFile file;
   // A file caught mid-change by another writer, or gone, is no news: keep what we have.
   if (!file.value.is_object()) return;
   wallet::WalletSession& s = wallet::session();
@@ -273,18 +278,19 @@ bool save_session() {
   // The wallet application rewrites this file under the registry lock; holding it too keeps
   // either program from writing over a change the other has just made.
   RegistryLock registry_lock;
-  make_directories(wallet_dir_path(id));
+  std::string error;
+  if (!registry_lock.held(error) || !check_wallet_folder(id, true, error)) return false;
   Json kept = Json::object();
   if (path_exists(wallet_file_path())) {
-    WalletFile stored(wallet_file_path());
+    // A symlink or another user's file here reads as damaged and is never replaced.
+    WalletFile stored;
     if (!take_over_stored_wallet(stored.value, kept)) return false;
   }
   Json file = build_wallet_file(s);
   for (auto it = kept.begin(); it != kept.end(); ++it) file[it.key()] = it.value();
-  wipe_file_secrets(kept);
+  wipe_wallet_file_secrets(kept);
   std::string text = json_text(file, 2, false);
-  wipe_file_secrets(file);
-  std::string error;
+  wipe_wallet_file_secrets(file);
   bool ok = write_file_atomic(wallet_file_path(), text, error);
   cleanse(text);
   return ok;
@@ -329,7 +335,7 @@ bool wallet_info(std::string& address, std::string& paymail, bool& hd) {
   }
   if (bound_wallet_id().empty()) return false;
   // Peek into the file without deriving keys: the window shows this before the first load.
-  WalletFile file(wallet_file_path());
+  WalletFile file;
   if (!file.value.is_object()) return false;
   auto mnemonic = file.value.find("mnemonic");
   auto priv = file.value.find("priv");

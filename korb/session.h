@@ -87,6 +87,11 @@ nlohmann::json build_wallet_file(const wallet::WalletSession& session);
 // Used by `ensure_session` and the wallet application. The caller wipes `out` on failure.
 [[nodiscard]] bool read_wallet_fields(const nlohmann::json& file, wallet::WalletSession& out);
 
+// Wipes the secrets of a parsed wallet file ("mnemonic", "priv") before it is dropped.
+void wipe_wallet_file_secrets(nlohmann::json& file);
+// Wipes the secrets `read_wallet_fields` filled in (mnemonic, private key).
+void wipe_wallet_fields(wallet::WalletSession& fields);
+
 // Installs the hooks the wallet library calls back through (is_connected, bound wallet id,
 // data directory, ordinals address). `attach_app` does this; the wallet application may too.
 void install_korb_hooks();

@@ -28,6 +28,7 @@
 #include "wallet/http_client.h"
 #include "wallet/keys.h"
 #include "wallet/ow_korb_wallet.h"
+#include "wallet/private_file.h"
 
 namespace wallet {
 namespace {
@@ -231,49 +232,11 @@ struct OutpointKeys {
 
 // ---- Files -----------------------------------------------------------------------------------
 
-bool read_small_file(const std::string& path, std::string& out, std::size_t max_bytes) {
-  out.clear();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  in.seekg(0, std::ios::end);
-  const auto size = in.tellg();
-  if (size < 0 || static_cast<std::size_t>(size) > max_bytes) return false;
-  in.seekg(0, std::ios::beg);
-  out.assign(static_cast<std::size_t>(size), '\0');
-  if (size > 0 && !in.read(out.data(), size)) {
-    out.clear();
-    return false;
-  }
-  return true;
-}
-
 // Replaces the file in one step: a torn spent set would let an unconfirmed spend be spent again.
 bool write_file_atomic(const std::string& folder, const std::string& path,
                        const std::string& content) {
-  ::mkdir(folder.c_str(), 0700);
-  const std::string temp = path + ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  std::size_t written = 0;
-  while (written < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    written += static_cast<std::size_t>(n);
-  }
-  const bool ok = written == content.size() && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
-    return false;
-  }
-  // The rename itself must reach the disk too, or a power cut could bring the old set back.
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    (void)::fsync(dir);
-    ::close(dir);
-  }
-  return true;
+  std::string error;
+  return make_private_directories(folder) && replace_file(path, content, error);
 }
 
 std::string spent_file_folder() {
@@ -305,7 +268,7 @@ void load_spent_set_for(UnspentState& s, const std::string& key) {
   const std::string folder = spent_file_folder();
   if (folder.empty() || key == "wallet") return;
   std::string text;
-  if (!read_small_file(folder + "/" + key + "_spent.json", text, kMaxSpentFileBytes)) return;
+  if (!read_regular_file(folder + "/" + key + "_spent.json", text, kMaxSpentFileBytes)) return;
   const auto doc = parse_json(text);
   const auto* list = member(doc, "outpoints");
   if (!list || !list->is_array()) return;
@@ -837,6 +800,21 @@ bool fetch_spendable_outputs(const std::string& address, std::vector<UtxoRef>& o
   return !out.empty();
 }
 
+namespace {
+
+// The receive indices whose addresses the wallet reads and spends from: 0 to "recv"[1], up to the
+// cap, and the payment index ("show") wherever it lies, as the key lookup finds it too: coins and
+// change arrive there.
+std::vector<uint32_t> receive_indices(const WalletSession& s) {
+  const uint64_t end = std::min<uint64_t>(uint64_t{s.recv[1]} + 1, kMaxReceiveAddresses);
+  std::vector<uint32_t> indices;
+  for (uint64_t i = 0; i < end; ++i) indices.push_back(static_cast<uint32_t>(i));
+  if (s.show >= end) indices.push_back(s.show);
+  return indices;
+}
+
+}  // namespace
+
 std::vector<std::string> wallet_addresses() {
   SessionGuard lock(session_mutex());
   std::vector<std::string> addresses;
@@ -851,12 +829,9 @@ std::vector<std::string> wallet_addresses() {
     add(s.payment_address);
     return addresses;
   }
-  const uint64_t end = std::min<uint64_t>(uint64_t{s.recv[1]} + 1, kMaxReceiveAddresses);
-  for (uint64_t i = 0; i < end; ++i) {
+  for (uint32_t i : receive_indices(s)) {
     std::string private_key_hex, public_key_hex, address;
-    if (derive_path_keys(receive_path(static_cast<uint32_t>(i)), private_key_hex, public_key_hex,
-                         address))
-      add(address);
+    if (derive_path_keys(receive_path(i), private_key_hex, public_key_hex, address)) add(address);
     wipe_string(private_key_hex);
   }
   add(s.identity_address);
@@ -934,8 +909,7 @@ bool gather_spend_candidates(std::vector<SpendCandidate>& out, int64_t& total, s
     offer_address(*s, g, record.payment_address, record.payment_private_key,
                   record.payment_public_key);
   } else {
-    const uint64_t end = std::min<uint64_t>(uint64_t{record.recv[1]} + 1, kMaxReceiveAddresses);
-    for (uint64_t i = 0; i < end; ++i) offer_derived(*s, g, receive_path(static_cast<uint32_t>(i)));
+    for (uint32_t i : receive_indices(record)) offer_derived(*s, g, receive_path(i));
     offer_derived(*s, g, identity_path());
   }
   offer_pending(*s, g);
@@ -1131,7 +1105,7 @@ int64_t read_settled_balance() {
   SessionGuard lock(session_mutex());
   const std::string path = balance_file_path();
   std::string text;
-  if (path.empty() || !read_small_file(path, text, kMaxBalanceFileBytes)) return -1;
+  if (path.empty() || !read_regular_file(path, text, kMaxBalanceFileBytes)) return -1;
   const auto doc = parse_json(text);
   const auto sats = integer_member(doc, "sats");
   if (!sats || string_member(doc, "address") != session().payment_address ||

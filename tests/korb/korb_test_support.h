@@ -1,18 +1,24 @@
 #pragma once
 // Shared by the bridge tests: a fresh data directory per test, small file helpers, sinks that
 // record what the bridge reports, and a mutator for the fuzz-style reader tests.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "korb/data_directory.h"
@@ -118,6 +124,8 @@ class KorbTest : public ::testing::Test {
     fs::create_directories(root_ + "/tmp");
     setenv("LOCALAPPDATA", root_.c_str(), 1);
     setenv("TMPDIR", (root_ + "/tmp").c_str(), 1);
+    // Sockets go to the test's data directory, never to the real runtime folder.
+    unsetenv("XDG_RUNTIME_DIR");
     (void)korb::korb_data_dir();
     korb::clear_session();
     korb::use_wallet("");
@@ -153,6 +161,36 @@ class KorbTest : public ::testing::Test {
 
   std::string root_;
 };
+
+// The unprivileged user the other-user cases act as.
+inline constexpr uid_t other_uid = 65534;
+
+// Runs `body` in a child process as `other_uid` and answers its exit code, or -1 when it did
+// not finish within ten seconds (it is killed and reaped either way). Only root can change
+// user: callers skip with a reason otherwise. The child makes no allocations of its own before
+// `body`, and `body` should stick to plain system calls.
+inline int run_as_other_user(const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(other_uid) != 0 || setuid(other_uid) != 0) _exit(98);
+    _exit(body());
+  }
+  if (pid < 0) return -1;
+  int status = 0;
+  for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 5) {
+    if (waited > 10000) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+#define SKIP_UNLESS_ROOT() \
+  if (geteuid() != 0)      \
+  GTEST_SKIP() << "acting as another local user needs root (this runs as uid " << geteuid() << ")"
 
 // Mutations of a valid document for the reader fuzz tests: flipped and dropped bytes,
 // truncations, spliced JSON tokens and swapped member types. The seed is printed by the caller

@@ -95,11 +95,11 @@ TEST_F(registry, save_keeps_unknown_members_sorted_with_two_space_indent_and_fin
 
 TEST_F(registry, a_failed_save_leaves_the_previous_registry_in_place) {
   write_registry(Json::parse(R"({"wallets": [{"id": "w1", "name": "Old"}]})"));
-  // A folder where the temporary file should go makes the write fail.
-  fs::create_directories(data_dir() + "/wallets.json.tmp");
   korb::RegistryLock lock;
   Json reg = korb::load_registry();
   reg["wallets"][0]["name"] = "New";
+  // Larger than any reader accepts: writing it would lose every entry for good.
+  reg["pad"] = std::string(korb::max_data_file_bytes, 'x');
   EXPECT_FALSE(korb::save_registry(reg));
   EXPECT_EQ(korb::load_registry()["wallets"][0]["name"], "Old");
 }
@@ -177,23 +177,93 @@ TEST_F(registry, a_legacy_wallet_moves_into_an_empty_registry_as_wallet_1) {
   EXPECT_EQ(korb::wallet_display_name(id), "Wallet 1");
 }
 
-// Until the registry lists the moved wallet, the legacy file is the only way to find it: a save
-// that fails (or a crash before it) must leave the legacy file for the next start.
-TEST_F(registry, a_legacy_wallet_stays_until_the_registry_lists_it) {
+// Without the byte lock another program may be saving the registry at the same moment, and one
+// of the two saves would be lost: every writer refuses, and the legacy file waits for a start
+// that holds the lock.
+TEST_F(registry, without_the_file_lock_nothing_is_written) {
   const std::string legacy = data_dir() + "/orbweave_korb.json";
   const std::string content = R"({"priv": "00", "address": "1legacy"})";
   write_text(legacy, content);
-  fs::create_directories(data_dir() + "/wallets.json.tmp");  // the registry cannot be saved
+  write_registry(Json::parse(R"({"wallets": [{"id": "w1", "name": "A"}]})"));
+  const std::string before = read_text(data_dir() + "/wallets.json");
+  fs::create_directories(data_dir() + "/wallets.lock");  // cannot be opened for locking
+  {
+    korb::RegistryLock lock;
+    std::string error;
+    EXPECT_FALSE(lock.held(error));
+    EXPECT_NE(error.find("wallets.lock"), std::string::npos) << error;
+    EXPECT_FALSE(korb::save_registry(Json::parse(R"({"wallets": []})")));
+  }
+  EXPECT_FALSE(korb::rename_wallet("w1", "B"));
+  fs::remove(data_dir() + "/wallets.json");
   korb::migrate_legacy_wallet();
   EXPECT_EQ(read_text(legacy), content);
   EXPECT_FALSE(korb::path_exists(data_dir() + "/wallets.json"));
+  EXPECT_FALSE(korb::path_exists(data_dir() + "/wallets"));
 
-  fs::remove(data_dir() + "/wallets.json.tmp");
+  fs::remove(data_dir() + "/wallets.lock");
   korb::attach_app("/games/ostakka", "O-Stakka");
   EXPECT_FALSE(korb::path_exists(legacy));
   ASSERT_EQ(korb::list_wallets().size(), 1u);
   EXPECT_EQ(read_text(wallet_path(korb::list_wallets()[0].id)), content);
   EXPECT_EQ(korb::bound_wallet_id(), korb::list_wallets()[0].id);
+}
+
+// A symlink planted where a temporary file used to be named must never be written through: it
+// pointed at a wallet file, which lost its mnemonic to registry text.
+TEST_F(registry, a_planted_symlink_at_the_temporary_name_is_not_written_through) {
+  write_hd_wallet("w1", korb_test::mnemonic_abandon);
+  write_registry(Json::parse(R"({"wallets": [{"id": "w1", "name": "A"}]})"));
+  const std::string wallet = read_text(wallet_path("w1"));
+  fs::create_symlink(wallet_path("w1"), data_dir() + "/wallets.json.tmp");
+  EXPECT_TRUE(korb::rename_wallet("w1", "B"));
+  EXPECT_EQ(read_text(wallet_path("w1")), wallet);
+  EXPECT_EQ(korb::list_wallets()[0].name, "B");
+  EXPECT_FALSE(fs::is_symlink(data_dir() + "/wallets.json"));
+}
+
+// An emptied or lost registry beside wallet folders would orphan them at the next save. It
+// counts as damage, and repair lists every usable folder again, reporting the rest.
+TEST_F(registry, an_empty_registry_beside_wallet_folders_is_damage_that_repair_mends) {
+  write_hd_wallet("w1", korb_test::mnemonic_abandon);
+  write_hd_wallet("w2", korb_test::mnemonic_legal, Json{{"paymail", "bob"}});
+  write_text(wallet_path("w3"), "{\"mnemonic\": \"not words\"}");
+  fs::create_directories(root_ + "/elsewhere");
+  fs::create_symlink(root_ + "/elsewhere", data_dir() + "/wallets/w4");
+  write_text(root_ + "/elsewhere/wallet.json", read_text(wallet_path("w1")));
+  for (const std::string& emptied :
+       {std::string(), std::string("{\"wallets\": []}"), std::string("{\"wallets\": [{\"id\"")}) {
+    if (emptied.empty()) {
+      fs::remove(data_dir() + "/wallets.json");
+    } else {
+      write_text(data_dir() + "/wallets.json", emptied);
+    }
+    {
+      korb::RegistryLock lock;
+      Json strict;
+      std::string error;
+      EXPECT_FALSE(korb::load_registry_strict(strict, error));
+      EXPECT_NE(error.find("korb repair"), std::string::npos) << error;
+    }
+    EXPECT_FALSE(korb::rename_wallet("w1", "x"));
+    korb::RepairReport report;
+    std::string error;
+    ASSERT_TRUE(korb::repair_registry(report, error)) << error;
+    EXPECT_EQ(report.added, 2);
+    std::string said;
+    for (const std::string& line : report.lines) said += line + "\n";
+    for (const char* expected :
+         {"Listed w1 again as \"Recovered w1\"", "Listed w2 again as \"bob\"", "Left out w3",
+          "Left out w4", "holds 4"}) {
+      EXPECT_NE(said.find(expected), std::string::npos) << said;
+    }
+    const bool unparsable = emptied.find("id") != std::string::npos;
+    EXPECT_EQ(said.find("kept it as") != std::string::npos, unparsable) << said;
+    ASSERT_EQ(korb::list_wallets().size(), 2u);
+    EXPECT_TRUE(korb::repair_registry(report, error));
+    EXPECT_EQ(report.added, 0);
+  }
+  EXPECT_TRUE(korb::path_exists(data_dir() + "/wallets.json.damaged-1"));
 }
 
 TEST_F(registry, a_legacy_wallet_stays_when_the_registry_has_wallets) {

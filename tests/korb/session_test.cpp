@@ -2,7 +2,9 @@
 // wallet file holds the mnemonic: a wrong load pays from the wrong key, a torn save loses coins.
 #include "korb/session.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -23,6 +25,7 @@ using korb_test::event_text;
 using korb_test::KorbTest;
 using korb_test::read_text;
 using korb_test::write_text;
+namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 class session : public KorbTest {
@@ -62,6 +65,89 @@ TEST_F(session, recv_reads_six_counters_and_only_counters) {
   EXPECT_EQ(s.show, 1u);
   EXPECT_EQ(s.payment_address,
             derive_independently(korb_test::mnemonic_abandon, wallet::receive_path(1)).address);
+}
+
+// Index 2^31 and up would derive a hardened child: an address no other wallet of these words
+// shows or watches. Counters read from the file stop at the last ordinary index.
+TEST_F(session, receive_counters_stay_below_the_hardened_range) {
+  write_hd_wallet("w1", korb_test::mnemonic_abandon,
+                  {{"recv", {0, 4294967295u, 0, 0, 0, 2147483648u}}, {"show", 2147483650u}});
+  attach();
+  ASSERT_TRUE(korb::ensure_session());
+  auto s = snapshot();
+  EXPECT_EQ(s.recv[1], 2147483647u);
+  EXPECT_EQ(s.recv[5], 2147483647u);
+  EXPECT_EQ(s.show, 2147483647u);
+  EXPECT_EQ(
+      s.payment_address,
+      derive_independently(korb_test::mnemonic_abandon, wallet::receive_path(2147483647u)).address);
+}
+
+// A wallet folder or file that is a symlink could only be there to hand the game someone else's
+// keys: it is neither loaded nor written through; nor is a file another user owns.
+TEST_F(session, wallet_folders_and_files_not_of_the_user_s_own_are_refused) {
+  write_hd_wallet("w1", korb_test::mnemonic_abandon);
+  attach();
+  ASSERT_TRUE(korb::ensure_session());
+  const std::string folder = data_dir() + "/wallets/w1";
+  const std::string elsewhere = root_ + "/elsewhere";
+  fs::rename(folder, elsewhere);
+  auto refused = [&](const char* what) {
+    korb::clear_session();
+    EXPECT_FALSE(korb::ensure_session()) << what;
+  };
+  fs::create_directory_symlink(elsewhere, folder);
+  refused("folder symlink");
+  fs::remove(folder);
+  fs::create_directories(folder);
+  fs::create_symlink(elsewhere + "/wallet.json", folder + "/wallet.json");
+  refused("file symlink");
+  {
+    // Bound and loaded from before: a save must not write through the link either.
+    std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
+    wallet::session().mnemonic = korb_test::mnemonic_abandon;
+    wallet::session().hd = true;
+    EXPECT_FALSE(korb::save_session());
+  }
+  EXPECT_TRUE(fs::is_symlink(folder + "/wallet.json"));
+  fs::remove(folder + "/wallet.json");
+  fs::copy_file(elsewhere + "/wallet.json", folder + "/wallet.json");
+  if (geteuid() == 0 && chown((folder + "/wallet.json").c_str(), korb_test::other_uid, 0) == 0) {
+    refused("a file another user owns");
+  }
+}
+
+// The attack itself, as another local user: with the folders private they cannot swap a wallet
+// folder; with folders an earlier version left open they can, and the swapped folder is refused.
+TEST_F(session, another_user_cannot_swap_a_wallet_folder) {
+  SKIP_UNLESS_ROOT();
+  write_hd_wallet("w1", korb_test::mnemonic_abandon);
+  attach();
+  ASSERT_TRUE(korb::ensure_session());
+  ASSERT_EQ(chmod(root_.c_str(), 0711), 0);  // the other user may pass through the test folder
+  const std::string wallets = data_dir() + "/wallets";
+  const std::string mine = wallets + "/w1", moved = wallets + "/w1.old";
+  const std::string file = mine + "/wallet.json";
+  const std::string theirs = std::string("{\"mnemonic\": \"") + korb_test::mnemonic_legal +
+                             "\", \"recv\": [0, 0, 0, 0, 0, 0]}";
+  auto swap = [&] {
+    if (rename(mine.c_str(), moved.c_str()) != 0) return 1;
+    if (mkdir(mine.c_str(), 0777) != 0) return 2;
+    const int fd = open(file.c_str(), O_WRONLY | O_CREAT, 0644);
+    const bool written =
+        fd >= 0 && write(fd, theirs.data(), theirs.size()) == static_cast<ssize_t>(theirs.size());
+    return written ? 0 : 3;
+  };
+  EXPECT_EQ(korb_test::run_as_other_user(swap), 1) << "private folders: the rename is refused";
+
+  ASSERT_EQ(chmod(data_dir().c_str(), 0777), 0);  // as an earlier version left them
+  ASSERT_EQ(chmod(wallets.c_str(), 0777), 0);
+  ASSERT_EQ(korb_test::run_as_other_user(swap), 0);
+  korb::clear_session();
+  EXPECT_FALSE(korb::ensure_session());
+  struct stat st {};
+  ASSERT_EQ(stat(data_dir().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 077, 0u) << "the data folder is closed again";
 }
 
 TEST_F(session, a_bad_mnemonic_leaves_the_session_empty) {

@@ -366,6 +366,25 @@ TEST_F(UnspentTest, a_huge_receive_counter_is_bounded) {
   EXPECT_EQ(addresses.back(), wallet::session().identity_address);
 }
 
+// The receive list stops at 1000 addresses, but the payment address ("show") is where coins and
+// change arrive: it counts however far past the cap it lies.
+TEST_F(UnspentTest, the_payment_address_counts_beyond_the_receive_cap) {
+  std::string payment;
+  {
+    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
+    wallet::session().recv[1] = 1500;
+    wallet::session().show = 1200;
+    ASSERT_TRUE(wallet::refresh_wallet_keys());
+    payment = wallet::session().payment_address;
+  }
+  ASSERT_EQ(payment, receive_address(1200));
+  // Read by every refresh, and offered by the gathering, which walks the same indices.
+  const auto addresses = wallet::wallet_addresses();
+  EXPECT_EQ(addresses.size(), 1002u);
+  EXPECT_EQ(addresses[1000], payment);
+  EXPECT_EQ(addresses.back(), wallet::session().identity_address);
+}
+
 // The balance counts what the payment address can spend: not spent outputs, not 1-satoshi ones
 // that may be inscriptions, each outpoint once; unknown is -1, not 0.
 TEST_F(UnspentTest, wallet_balance_counts_spendable_outputs_once) {

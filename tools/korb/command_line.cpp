@@ -29,6 +29,7 @@ const std::vector<VerbRule>& verb_rules() {
        {{"--name", &Command::name}, {"--mnemonic", &Command::mnemonic}},
        {"--name", "--mnemonic"}},
       {"list", Verb::list, {}, {}, {}},
+      {"repair", Verb::repair, {}, {}, {}},
       {"show", Verb::show, {&Command::wallet_id}, {}, {}, true},
       {"paymail", Verb::paymail, {&Command::wallet_id, &Command::handle}, {}, {}},
       {"sign-message", Verb::sign_message, {&Command::wallet_id, &Command::message}, {}, {}},
@@ -156,6 +157,7 @@ std::string usage_text() {
          "  korb restore --name NAME --mnemonic \"WORDS\"\n"
          "                                         restore a wallet from its 12 words\n"
          "  korb list                              list the wallets\n"
+         "  korb repair                            list wallet folders the registry lost\n"
          "  korb show ID [--json]                  show a wallet's addresses and keys\n"
          "  korb paymail ID HANDLE                 give a wallet its paymail name\n"
          "  korb sign-message ID MESSAGE           sign with the wallet's identity key\n"

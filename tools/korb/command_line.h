@@ -14,6 +14,7 @@ enum class Verb {
   create,
   restore,
   list,
+  repair,
   show,
   paymail,
   sign_message,

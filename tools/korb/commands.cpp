@@ -7,7 +7,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "korb/data_directory.h"
+#include "korb/registry.h"
 #include "tools/korb/connect_answers.h"
+#include "tools/korb/printable_text.h"
 #include "tools/korb/wallet_store.h"
 #include "wallet/signatures.h"
 
@@ -24,8 +27,10 @@ extern "C" void on_stop_signal(int) {
 // the answer well inside one of their polls.
 constexpr std::chrono::milliseconds watch_interval{200};
 
+// Error texts quote ids, names and paths that came from files; they reach the terminal only in
+// printable form.
 int fail(std::ostream& err, const std::string& error) {
-  err << "korb: " << error << "\n";
+  err << "korb: " << printable_field(error, 4096) << "\n";
   return exit_failed;
 }
 
@@ -73,8 +78,8 @@ int list(std::ostream& out, std::ostream& err) {
     return exit_ok;
   }
   for (const StoredWallet& stored : wallets) {
-    out << stored.id << "\t" << stored.name << "\t"
-        << (stored.address.empty() ? "(wallet file unusable)" : stored.address) << "\n";
+    out << printable_id(stored.id) << "\t" << printable_field(stored.name, max_wallet_name_bytes)
+        << "\t" << (stored.address.empty() ? "(wallet file unusable)" : stored.address) << "\n";
   }
   return exit_ok;
 }
@@ -103,7 +108,9 @@ int show(const Command& command, std::ostream& out, std::ostream& err) {
     return exit_ok;
   }
   for (const auto& [key, value] : document.items()) {
-    out << key << ": " << (value.is_string() ? value.get<std::string>() : value.dump()) << "\n";
+    out << key << ": "
+        << printable_field(value.is_string() ? value.get<std::string>() : value.dump(), 4096)
+        << "\n";
   }
   return exit_ok;
 }
@@ -132,7 +139,9 @@ int verify_message(const Command& command, std::ostream& out) {
   return valid ? exit_ok : exit_failed;
 }
 
-int requests(std::ostream& out) {
+int requests(std::ostream& out, std::ostream& err) {
+  std::string error;
+  if (!korb::check_data_dir(error)) return fail(err, error);
   const auto pending = korb::list_connect_requests();
   if (pending.empty()) {
     out << "No pending connect requests.\n";
@@ -140,7 +149,7 @@ int requests(std::ostream& out) {
   }
   const std::int64_t now = unix_seconds_now();
   for (const korb::ConnectRequest& request : pending) {
-    out << request.id << "\t" << printable_field(request.app, shown_app_bytes) << "\t"
+    out << printable_id(request.id) << "\t" << printable_field(request.app, shown_app_bytes) << "\t"
         << printable_field(request.instance, shown_instance_bytes) << "\t"
         << (is_request_live(request, now) ? "waiting" : "expired") << "\n";
   }
@@ -151,10 +160,11 @@ int answer(const Command& command, std::ostream& out, std::ostream& err) {
   std::string error;
   if (command.verb == Verb::approve) {
     if (!approve_request(command.request_id, command.wallet_id, error)) return fail(err, error);
-    out << "Approved " << command.request_id << " with wallet " << command.wallet_id << "\n";
+    out << "Approved " << printable_id(command.request_id) << " with wallet "
+        << printable_id(command.wallet_id) << "\n";
   } else {
     if (!deny_request(command.request_id, error)) return fail(err, error);
-    out << "Denied " << command.request_id << "\n";
+    out << "Denied " << printable_id(command.request_id) << "\n";
   }
   return exit_ok;
 }
@@ -163,7 +173,7 @@ int watch(const Command& command, std::ostream& out, std::ostream& err) {
   std::string error;
   if (!check_wallet_usable(command.wallet_id, error)) return fail(err, error);
   err << "korb: WARNING: watching for connect requests and APPROVING EVERY ONE with wallet "
-      << command.wallet_id << ".\n"
+      << printable_id(command.wallet_id) << ".\n"
       << "korb: Any program that asks gets this wallet. Stop with Ctrl+C.\n";
   err.flush();
   stop_watching = 0;
@@ -171,11 +181,23 @@ int watch(const Command& command, std::ostream& out, std::ostream& err) {
   std::signal(SIGTERM, on_stop_signal);
   std::set<std::string> failed;
   while (stop_watching == 0) {
-    approve_all_live(command.wallet_id, unix_seconds_now(), failed,
-                     [&out](const std::string& line) { out << line << std::endl; });
+    approve_all_live(
+        command.wallet_id, unix_seconds_now(), failed,
+        [&out](const std::string& line) { out << printable_field(line, 4096) << std::endl; });
     std::this_thread::sleep_for(watch_interval);
   }
   err << "korb: stopped watching.\n";
+  return exit_ok;
+}
+
+int repair(std::ostream& out, std::ostream& err) {
+  korb::RepairReport report;
+  std::string error;
+  const bool repaired = korb::repair_registry(report, error);
+  for (const std::string& line : report.lines) out << printable_field(line, 4096) << "\n";
+  if (!repaired) return fail(err, error);
+  out << (report.added == 0 ? "Nothing to repair.\n"
+                            : "Listed " + std::to_string(report.added) + " wallet(s) again.\n");
   return exit_ok;
 }
 
@@ -201,7 +223,9 @@ int run_command(Command& command, std::ostream& out, std::ostream& err) {
     case Verb::verify_message:
       return verify_message(command, out);
     case Verb::requests:
-      return requests(out);
+      return requests(out, err);
+    case Verb::repair:
+      return repair(out, err);
     case Verb::approve:
     case Verb::deny:
       return answer(command, out, err);

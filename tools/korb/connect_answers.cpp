@@ -3,17 +3,19 @@
 #include <chrono>
 
 #include "korb/atomic_file.h"
+#include "tools/korb/printable_text.h"
 #include "tools/korb/wallet_store.h"
 
 namespace korb_app {
 namespace {
 
 // The request must exist, parse and have no reply yet: a game reads only the first reply, so
-// a second answer could never take effect and would only contradict the first.
+// a second answer could never take effect and would only contradict the first. This is the
+// early, friendly check; the reply itself is created only if no other answer beat us to it.
 bool check_unanswered(const std::string& request_id, std::string& error) {
   korb::ConnectRequest request;
   if (!korb::read_connect_request(request_id, request)) {
-    error = "no readable connect request \"" + request_id.substr(0, 64) + "\" (see korb requests)";
+    error = "no readable connect request \"" + printable_id(request_id) + "\" (see korb requests)";
     return false;
   }
   if (korb::path_exists(korb::connect_reply_path(request_id))) {
@@ -29,20 +31,6 @@ std::int64_t unix_seconds_now() {
   return std::chrono::duration_cast<std::chrono::seconds>(
              std::chrono::system_clock::now().time_since_epoch())
       .count();
-}
-
-std::string printable_field(std::string_view text, size_t max_bytes) {
-  std::string shown;
-  const bool cut = text.size() > max_bytes;
-  size_t end = cut ? max_bytes : text.size();
-  // Never end inside a UTF-8 sequence: step back over continuation bytes.
-  while (cut && end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  for (char c : text.substr(0, end)) {
-    const auto byte = static_cast<unsigned char>(c);
-    shown.push_back(byte < 0x20 || byte == 0x7F ? '?' : c);
-  }
-  if (cut) shown += "...";
-  return shown;
 }
 
 bool is_request_live(const korb::ConnectRequest& request, std::int64_t now_seconds) {

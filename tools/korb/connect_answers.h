@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "korb/connect.h"
+#include "tools/korb/printable_text.h"
 
 namespace korb_app {
 
@@ -42,10 +43,7 @@ int approve_all_live(const std::string& wallet_id, std::int64_t now_seconds,
 
 std::int64_t unix_seconds_now();
 
-// A request's "app" or "instance" as we show it: any program can write a request, so control
-// characters (terminal escapes, line breaks) become "?" and the text is cut to `max_bytes`
-// at a character boundary, marked with "...".
-std::string printable_field(std::string_view text, size_t max_bytes);
+// How much of a request's "app" and "instance" we show (through printable_field).
 inline constexpr size_t shown_app_bytes = 64;
 inline constexpr size_t shown_instance_bytes = 160;
 

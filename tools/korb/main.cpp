@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "korb/connect.h"
+#include "korb/platform.h"
 #include "tools/korb/commands.h"
 #include "tools/korb/korb_window.h"
 #include "tools/korb/single_instance.h"
@@ -15,10 +16,12 @@ namespace {
 
 int open_window(int argc, char** argv) {
   QApplication app(argc, argv);
-  const QString name = QString::fromUtf8(korb::korb_instance_name);
-  if (korb_app::ask_running_instance_to_raise(name)) return korb_app::exit_ok;
+  // A full path in a folder only this user can enter: nobody else can take the name first.
+  const std::string path = korb::platform::instance_socket_path(korb::korb_instance_name);
+  const QString name = QString::fromStdString(path);
+  if (!path.empty() && korb_app::ask_running_instance_to_raise(name)) return korb_app::exit_ok;
   korb_app::SingleInstanceServer server;
-  if (!server.listen(name)) {
+  if (path.empty() || !server.listen(name)) {
     std::cerr << "korb: could not claim the single-instance name; another window may open\n";
   }
   korb_app::KorbWindow window;

@@ -1,6 +1,7 @@
-// One Korb window per user: the first instance listens on the local socket "OrbweaveKorbShell";
-// a later launch (or a game looking for its wallet) connects, writes "raise\n" and the first
-// instance brings its window to the front.
+// One Korb window per user: the first instance listens on the local socket "OrbweaveKorbShell"
+// (at korb::platform::instance_socket_path, a folder private to the user); a later launch (or a
+// game looking for its wallet) connects, writes "raise\n" and the first instance brings its
+// window to the front. Names below are full socket paths.
 #pragma once
 
 #include <QLocalServer>

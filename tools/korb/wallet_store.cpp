@@ -3,6 +3,7 @@
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <mutex>
 
@@ -13,6 +14,7 @@
 #include "korb/paymail.h"
 #include "korb/registry.h"
 #include "korb/session.h"
+#include "tools/korb/printable_text.h"
 #include "wallet/hd_keys.h"
 #include "wallet/mnemonic.h"
 #include "wallet/ow_korb_wallet.h"
@@ -30,50 +32,6 @@ void wipe_text(std::string& text) {
   text.clear();
 }
 
-// Wipes the mnemonic a parsed wallet file holds before the object goes away.
-void wipe_wallet_json(json& file) {
-  if (file.is_object()) {
-    auto it = file.find("mnemonic");
-    if (it != file.end() && it->is_string()) wipe_text(it->get_ref<std::string&>());
-  }
-}
-
-bool is_valid_utf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t extra = 0;
-    uint32_t point = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      point = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      point = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      point = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      point = (point << 6) | (next & 0x3F);
-    }
-    static constexpr uint32_t smallest[] = {0, 0x80, 0x800, 0x10000};
-    if (point < smallest[extra] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-      return false;
-    }
-    i += extra + 1;
-  }
-  return true;
-}
-
 // The registry entry of `id`, or nullptr.
 const json* find_entry(const json& registry, const std::string& id) {
   for (const json& entry : registry["wallets"]) {
@@ -89,12 +47,17 @@ std::string wallet_file_of(const std::string& id) {
   return korb::wallet_dir_path(id) + "/wallet.json";
 }
 
-// The wallet file of `id`, parsed, without judging its form. Call under korb::RegistryLock.
+// The wallet file of `id`, parsed, without judging its form. The file and its folders must be
+// the user's own: another user's folder or a symlink could hand us someone else's keys.
+// Call under korb::RegistryLock.
 bool read_wallet_json(const std::string& id, json& file, std::string& error) {
+  file = json();
+  if (!korb::check_wallet_folder(id, false, error)) return false;
   const std::string path = wallet_file_of(id);
   std::string text;
-  if (!korb::read_file_capped(path, text)) {
-    error = "the wallet file " + path + " is missing or unreadable";
+  if (!korb::read_own_file(path, text)) {
+    error = "the wallet file " + path +
+            " is missing, unreadable, a symlink or not the user's own; it is left alone";
     return false;
   }
   // Deeper documents are not ours, and copying or writing one recurses once per level.
@@ -113,17 +76,19 @@ bool read_wallet_json(const std::string& id, json& file, std::string& error) {
 }
 
 // Writes a wallet file atomically into its own folder, which only the user may enter: the file
-// holds the mnemonic in plain text.
+// holds the mnemonic in plain text. Whatever stands under the file's name must be the user's
+// own regular file; a symlink or another user's file there is refused, not replaced.
 bool write_wallet_json(const std::string& id, const json& file, std::string& error) {
-  const std::string dir = korb::wallet_dir_path(id);
-  if (!korb::make_directories(dir)) {
-    error = "cannot create the wallet folder " + dir;
+  if (!korb::check_wallet_folder(id, true, error)) return false;
+  const std::string path = wallet_file_of(id);
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
+    error = "the wallet file " + path + " is a symlink or not the user's own; it is left alone";
     return false;
   }
-  chmod(dir.c_str(), 0700);
   std::string text = file.dump(2);
   std::string write_error;
-  const bool written = korb::write_file_atomic(wallet_file_of(id), text, write_error);
+  const bool written = korb::write_file_atomic(path, text, write_error);
   wipe_text(text);
   if (!written) error = "cannot write the wallet file: " + write_error;
   return written;
@@ -156,7 +121,7 @@ class WalletInSession {
 // name and whether it is an HD wallet. Call under korb::RegistryLock.
 bool check_listed_wallet(const std::string& id, std::string& name, bool& hd, std::string& error) {
   if (!korb::is_safe_wallet_id(id) || id.size() > 64) {
-    error = "\"" + id.substr(0, 64) + "\" is not a wallet id (see korb list)";
+    error = "\"" + printable_id(id) + "\" is not a wallet id (see korb list)";
     return false;
   }
   json registry;
@@ -175,9 +140,8 @@ bool check_listed_wallet(const std::string& id, std::string& name, bool& hd, std
   wallet::WalletSession fields;
   const bool readable = korb::read_wallet_fields(file, fields);
   hd = fields.hd;
-  wipe_text(fields.mnemonic);
-  wipe_text(fields.payment_private_key);
-  wipe_wallet_json(file);
+  korb::wipe_wallet_fields(fields);
+  korb::wipe_wallet_file_secrets(file);
   if (!readable) {
     error = "the wallet file " + wallet_file_of(id) + " does not hold a usable wallet";
     return false;
@@ -185,24 +149,19 @@ bool check_listed_wallet(const std::string& id, std::string& name, bool& hd, std
   return true;
 }
 
-// The listed wallet whose file holds `mnemonic`, or "". Restoring a phrase twice would give two
-// entries that spend the same coins under different names. Call under korb::RegistryLock.
-std::string wallet_with_mnemonic(const json& registry, const std::string& mnemonic) {
+// The listed HD wallet whose identity address is `identity`, or "". Restoring a wallet twice
+// would give two entries that spend the same coins under different names. Keys decide, not the
+// stored words: the same words written differently (capitals, tabs) derive other keys.
+// Call under korb::RegistryLock.
+std::string wallet_with_identity(const json& registry, const std::string& identity) {
   for (const json& entry : registry["wallets"]) {
     if (!entry.is_object() || !entry.contains("id") || !entry["id"].is_string()) continue;
     const std::string id = entry["id"];
     if (!korb::is_safe_wallet_id(id)) continue;
-    json file;
-    std::string ignored;
-    if (!read_wallet_json(id, file, ignored)) continue;
-    const auto stored = file.find("mnemonic");
-    std::string words = stored != file.end() && stored->is_string()
-                            ? normalized_mnemonic(stored->get<std::string>())
-                            : std::string();
-    const bool same = !words.empty() && words == mnemonic;
-    wipe_text(words);
-    wipe_wallet_json(file);
-    if (same) return id;
+    WalletInSession loaded(id);
+    if (loaded.loaded() && wallet::session().hd && wallet::session().identity_address == identity) {
+      return id;
+    }
   }
   return {};
 }
@@ -265,10 +224,18 @@ bool clean_wallet_name(std::string_view name, std::string& cleaned, std::string&
 bool add_wallet(const std::string& name, const std::string& mnemonic, std::string& id,
                 std::string& error) {
   id.clear();
+  korb::RegistryLock registry_lock;
+  // Without the file lock another program may be saving the registry right now; a wallet we
+  // wrote could then vanish from it, and its words would have been shown for nothing.
+  if (!registry_lock.held(error)) {
+    error += "; no wallet was made";
+    return false;
+  }
   json file;
   {
     std::lock_guard<std::recursive_mutex> session_lock(wallet::session_mutex());
     korb::clear_session();
+    korb::use_wallet("");
     wallet::WalletSession& session = wallet::session();
     session.mnemonic = mnemonic;
     session.hd = true;
@@ -282,11 +249,11 @@ bool add_wallet(const std::string& name, const std::string& mnemonic, std::strin
     }
   }
 
-  korb::RegistryLock registry_lock;
   json registry;
   bool ok = korb::load_registry_strict(registry, error);
   if (ok) {
-    const std::string existing = wallet_with_mnemonic(registry, mnemonic);
+    const std::string existing =
+        wallet_with_identity(registry, file["identity"].get<std::string>());
     if (!existing.empty()) {
       error = "this wallet is already in Korb as " + existing;
       ok = false;
@@ -305,21 +272,29 @@ bool add_wallet(const std::string& name, const std::string& mnemonic, std::strin
     error = "could not find a free wallet id";
     ok = false;
   }
+  if (ok) {
+    registry["wallets"].push_back(json{{"id", id}, {"name", name}});
+    const auto active = registry.find("active");
+    if (active == registry.end() || (active->is_string() && active->get<std::string>().empty())) {
+      registry["active"] = id;
+    }
+    // Checked before the wallet file is written: a wallet the registry cannot list is lost.
+    if (korb::registry_text(registry).size() > korb::max_data_file_bytes) {
+      error = "the wallet registry would grow past the " +
+              std::to_string(korb::max_data_file_bytes) + " bytes korb reads; no wallet was made";
+      ok = false;
+    }
+  }
   ok = ok && write_wallet_json(id, file, error);
-  wipe_wallet_json(file);
+  korb::wipe_wallet_file_secrets(file);
   if (!ok) {
     id.clear();
     return false;
   }
-  registry["wallets"].push_back(json{{"id", id}, {"name", name}});
-  const auto active = registry.find("active");
-  if (active == registry.end() || (active->is_string() && active->get<std::string>().empty())) {
-    registry["active"] = id;
-  }
   if (!korb::save_registry(registry)) {
     // The wallet file stays: it holds the only copy of a key someone may already use.
-    error =
-        "the wallet was written to " + wallet_file_of(id) + " but the registry could not be saved";
+    error = "the wallet was written to " + wallet_file_of(id) +
+            " but the registry could not be saved (korb repair lists it)";
     return false;
   }
   return true;
@@ -338,7 +313,7 @@ bool list_stored_wallets(std::vector<StoredWallet>& wallets, std::string& error)
         file["address"].is_string()) {
       stored.address = file["address"].get<std::string>();
     }
-    wipe_wallet_json(file);
+    korb::wipe_wallet_file_secrets(file);
     wallets.push_back(std::move(stored));
   }
   return true;
@@ -388,6 +363,7 @@ bool set_wallet_paymail(const std::string& id, const std::string& handle, std::s
     return false;
   }
   korb::RegistryLock registry_lock;
+  if (!registry_lock.held(error)) return false;
   std::string listed_name;
   bool hd = false;
   if (!check_listed_wallet(id, listed_name, hd, error)) return false;
@@ -408,7 +384,7 @@ bool set_wallet_paymail(const std::string& id, const std::string& handle, std::s
   if (!read_wallet_json(id, file, error)) return false;
   file["paymail"] = name;
   const bool written = write_wallet_json(id, file, error);
-  wipe_wallet_json(file);
+  korb::wipe_wallet_file_secrets(file);
   if (!written) return false;
   if (!korb::rename_wallet(id, name)) {
     error = "the paymail name is set, but the registry could not be saved";

@@ -2,9 +2,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <charconv>
-#include <fstream>
 #include <map>
 
 #include "engine/replay.h"
@@ -48,22 +52,29 @@ json result_json(const engine::ReplayResult& result) {
       {"ticks", result.ticks}};
 }
 
+// Only regular files: a FIFO or a device named on the command line would block the read, or
+// never end.
 bool read_file(const std::string& path, std::string& text, std::string& error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    error = "cannot read " + path;
+  text.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    error = "cannot read " + path + (fd >= 0 ? ": not a regular file" : "");
     return false;
   }
-  text.clear();
   char buffer[65536];
-  while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
-    text.append(buffer, static_cast<size_t>(file.gcount()));
+  ssize_t n = 0;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+    if (n > 0) text.append(buffer, static_cast<size_t>(n));
     if (text.size() > kMaxFileBytes) {
+      ::close(fd);
       error = path + " is larger than " + std::to_string(kMaxFileBytes) + " bytes";
       return false;
     }
   }
-  if (file.bad()) {
+  ::close(fd);
+  if (n < 0) {
     error = "cannot read " + path;
     return false;
   }

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <mutex>
 
+#include "korb/atomic_file.h"
 #include "korb/registry.h"
 #include "korb/session.h"
 #include "tools/korb/korb_test_support.h"
@@ -250,6 +251,108 @@ TEST_F(KorbCli, bad_wallet_files_and_ids_are_refused) {
   const auto list = run_korb({"list"});
   EXPECT_EQ(list.exit_code, 0);
   EXPECT_NE(list.out.find(good), std::string::npos);
+}
+
+// Without the registry's byte lock another korb could be saving at the same moment, and a new
+// wallet would vanish from the list after its words were shown. Refused, nothing written.
+TEST_F(KorbCli, nothing_is_created_without_the_registry_lock) {
+  std::filesystem::create_directories(dir.data_dir() + "/wallets.lock");
+  const auto run = run_korb({"create", "--name", "Unlisted"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("wallets.lock"), std::string::npos) << run.err;
+  EXPECT_TRUE(run.out.empty()) << "no words shown: " << run.out;
+  EXPECT_FALSE(std::filesystem::exists(registry_path()));
+  EXPECT_TRUE(korb::wallet_folder_ids().empty());
+}
+
+// The registry reader refuses files over its cap; a save that grew past it would lose every
+// entry. The wallet that would not fit is not made at all.
+TEST_F(KorbCli, a_registry_the_reader_would_refuse_is_never_written) {
+  const std::string first = korb_test::create_wallet("First");
+  ASSERT_FALSE(first.empty());
+  json registry = read_json(registry_path());
+  const size_t size = read_text(registry_path()).size();
+  registry["pad"] = std::string(korb::max_data_file_bytes - size - 40, 'x');
+  korb_test::write_text(registry_path(), registry.dump(2) + "\n");
+  const std::string before = read_text(registry_path());
+  ASSERT_LE(before.size(), korb::max_data_file_bytes);
+  const auto run = run_korb({"create", "--name", "Second"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("would grow past"), std::string::npos) << run.err;
+  EXPECT_TRUE(run.out.empty()) << run.out;
+  EXPECT_EQ(read_text(registry_path()), before);
+  EXPECT_EQ(korb::wallet_folder_ids(), std::vector<std::string>{first});
+}
+
+// The seed comes from the stored text as it stands, so the same words in capitals with a tab
+// are another wallet. Only the same keys make a duplicate.
+TEST_F(KorbCli, duplicates_are_decided_by_keys_not_by_words) {
+  const std::string words =
+      "abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon "
+      "about";
+  std::string typed = "ABANDON\t" + words.substr(8);
+  typed.replace(typed.size() - 5, 5, "ABOUT");
+  korb_test::write_text(wallet_path("w1"),
+                        json{{"mnemonic", typed}, {"recv", {0, 0, 0, 0, 0, 0}}}.dump());
+  korb_test::write_text(registry_path(), R"({"wallets": [{"id": "w1", "name": "Typed"}]})");
+  const auto restored = run_korb({"restore", "--name", "Plain", "--mnemonic", words});
+  ASSERT_EQ(restored.exit_code, 0) << restored.err;
+  const std::string plain = read_json(registry_path())["wallets"][1]["id"];
+  EXPECT_NE(show("w1")["identity_public_key"], show(plain)["identity_public_key"]);
+  const auto again = run_korb({"restore", "--name", "Again", "--mnemonic", words});
+  EXPECT_EQ(again.exit_code, 1);
+  EXPECT_NE(again.err.find("already in Korb as " + plain), std::string::npos) << again.err;
+}
+
+// Ids, names and request fields come from files any program can write; a terminal obeys the
+// escape codes in them. Whatever korb prints of them is printable.
+TEST_F(KorbCli, ids_and_names_from_files_reach_the_terminal_printable) {
+  korb_test::write_text(
+      registry_path(),
+      json{{"wallets", {{{"id", "w1\x1b]0;owned\x07"}, {"name", "evil\x1b[2J\r\nx\xc2\x9b"}}}}}
+          .dump());
+  korb_test::write_text(dir.data_dir() + "/connect/w5\x1b[31m.req.json", "{}");
+  korb_test::write_text(dir.data_dir() + "/connect/w6.req.json",
+                        R"({"app": "\u001b[2Jgame", "ts": 1})");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"list"},
+                                               {"requests"},
+                                               {"approve", "w6\x1b[2J", "--wallet", "w1"},
+                                               {"show", "w1\x1b]0;owned\x07"},
+                                               {"deny", "w5\x1b[31m"}}) {
+    const auto run = run_korb(args);
+    for (const std::string& text : {run.out, run.err}) {
+      EXPECT_EQ(text.find_first_of(std::string("\x1b\x07\r\x7f", 4)), std::string::npos)
+          << args[0] << ": " << text;
+      EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos) << args[0];
+    }
+  }
+  EXPECT_NE(run_korb({"list"}).out.find("w1?]0;owned?\tevil?[2J??x?"), std::string::npos);
+}
+
+// "No wallets yet" must mean that: a data folder korb cannot use is reported as such.
+TEST_F(KorbCli, an_unusable_data_folder_is_reported_not_taken_for_empty) {
+  korb_test::write_text(dir.data_dir(), "a file where the folder should be");
+  for (const char* verb : {"list", "requests"}) {
+    const auto run = run_korb({verb});
+    EXPECT_EQ(run.exit_code, 1) << verb;
+    EXPECT_NE(run.err.find("is not a folder"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("No "), std::string::npos) << run.out;
+  }
+}
+
+// An emptied registry next to wallet folders is damage: a create would orphan them. korb
+// refuses, and `korb repair` lists them again (the details are the registry test's).
+TEST_F(KorbCli, an_emptied_registry_is_repaired_not_written_over) {
+  const std::string a = korb_test::create_wallet("A");
+  ASSERT_FALSE(a.empty());
+  korb_test::write_text(registry_path(), "{\"wallets\": []}\n");
+  const auto refused = run_korb({"create", "--name", "C"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.err.find("korb repair"), std::string::npos) << refused.err;
+  const auto repaired = run_korb({"repair"});
+  EXPECT_EQ(repaired.exit_code, 0) << repaired.err;
+  EXPECT_NE(repaired.out.find("Listed 1 wallet(s) again."), std::string::npos) << repaired.out;
+  EXPECT_NE(run_korb({"list"}).out.find(a), std::string::npos);
 }
 
 // A clean data directory is a normal start, and mistakes in the command line are usage errors.

@@ -5,10 +5,14 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <future>
+#include <iostream>
 #include <mutex>
 #include <regex>
+#include <thread>
 
+#include "korb/atomic_file.h"
 #include "korb/connect.h"
 #include "korb/connect_testing.h"
 #include "korb/registry.h"
@@ -192,12 +196,58 @@ TEST_F(Handshake, silence_times_out) {
   EXPECT_EQ(korb_app::live_requests(asked + korb_app::request_live_seconds + 1).size(), 0u);
 }
 
-// Cutting a long field never splits a character.
-TEST(connect_answers, printable_fields_cut_at_character_boundaries) {
-  EXPECT_EQ(korb_app::printable_field("\xc3\xa9\xc3\xa9", 3), "\xc3\xa9...");
-  EXPECT_EQ(korb_app::printable_field("\xc3\xa9\xc3\xa9", 4), "\xc3\xa9\xc3\xa9");
-  EXPECT_EQ(korb_app::printable_field("a\tb", 10), "a?b");
-  EXPECT_EQ(korb_app::printable_field("", 0), "");
+// `korb approve` and `korb deny` started at once on one request, round after round, as real
+// programs: exactly one answer counts and the other fails saying so, the reply is the winner's,
+// and a game polling all the while never catches a reply half written.
+TEST(connect_race, of_two_answers_at_once_exactly_one_counts) {
+  korb_test::TempDataDir dir;
+  const std::string wallet = korb_test::create_wallet("Racer");
+  ASSERT_FALSE(wallet.empty());
+  constexpr int rounds = 20;
+  const std::string connect = dir.data_dir() + "/connect/";
+  for (int i = 0; i < rounds; ++i) {
+    korb_test::write_text(
+        connect + "w" + std::to_string(1000 + i) + ".req.json",
+        "{\"app\": \"O-Stakka\", \"ts\": " + std::to_string(korb_app::unix_seconds_now()) + "}");
+  }
+  std::atomic<int> torn{0};
+  // Declared before the children: on an early return they are killed first, then this stops.
+  std::jthread game([&](std::stop_token stop) {
+    while (!stop.stop_requested()) {
+      for (int i = 0; i < rounds; ++i) {
+        const std::string path = connect + "w" + std::to_string(1000 + i) + ".rep.json";
+        if (!korb::path_exists(path)) continue;
+        const nlohmann::json reply = korb::read_json_file(path);
+        if (!reply.is_object() || !reply.contains("ok")) ++torn;
+      }
+    }
+  });
+  korb_test::Children children;
+  int approvals = 0;
+  for (int i = 0; i < rounds; ++i) {
+    const std::string id = "w" + std::to_string(1000 + i);
+    const std::string log_a = dir.root() + "/approve.log", log_d = dir.root() + "/deny.log";
+    pid_t approve = 0, deny = 0;
+    if (i % 2 == 0) {
+      approve = children.start({"approve", id, "--wallet", wallet}, log_a);
+      deny = children.start({"deny", id}, log_d);
+    } else {
+      deny = children.start({"deny", id}, log_d);
+      approve = children.start({"approve", id, "--wallet", wallet}, log_a);
+    }
+    const int approved = children.wait(approve), denied = children.wait(deny);
+    ASSERT_EQ((approved == 0) + (denied == 0), 1) << id << ": " << approved << " " << denied;
+    const std::string loser = read_text(approved == 0 ? log_d : log_a);
+    EXPECT_EQ(approved == 0 ? denied : approved, 1);
+    EXPECT_NE(loser.find("connect request " + id + " was already answered"), std::string::npos)
+        << loser;
+    EXPECT_EQ(read_json(connect + id + ".rep.json")["ok"], approved == 0);
+    approvals += approved == 0;
+  }
+  game.request_stop();
+  game.join();
+  EXPECT_EQ(torn, 0) << "a reply was read half written";
+  std::cout << "approve won " << approvals << " of " << rounds << " rounds\n";
 }
 
 }  // namespace

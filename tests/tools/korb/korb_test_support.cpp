@@ -35,6 +35,8 @@ void restore(const char* name, const std::string& value, bool present) {
 TempDataDir::TempDataDir() {
   remember("TMPDIR", old_tmpdir_, had_tmpdir_);
   remember("LOCALAPPDATA", old_localappdata_, had_localappdata_);
+  remember("XDG_RUNTIME_DIR", old_runtime_, had_runtime_);
+  unsetenv("XDG_RUNTIME_DIR");
   std::string pattern = (std::filesystem::temp_directory_path() / "korbtest.XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) std::abort();
   root_ = pattern;
@@ -45,6 +47,7 @@ TempDataDir::TempDataDir() {
 TempDataDir::~TempDataDir() {
   restore("TMPDIR", old_tmpdir_, had_tmpdir_);
   restore("LOCALAPPDATA", old_localappdata_, had_localappdata_);
+  restore("XDG_RUNTIME_DIR", old_runtime_, had_runtime_);
   std::error_code ignored;
   std::filesystem::remove_all(root_, ignored);
 }
@@ -75,6 +78,21 @@ int exit_code_of(int status) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Reaps `pid`, killing it once `timeout` has passed. The exit code, or -1 when it was killed.
+int reap_within(pid_t pid, std::chrono::milliseconds timeout) {
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return exit_code_of(status);
+}
+
 int temp_file(const char* stem, std::string& path) {
   path = (std::filesystem::temp_directory_path() / stem).string() + ".XXXXXX";
   return mkstemp(path.data());
@@ -90,21 +108,7 @@ RunResult run_korb(const std::vector<std::string>& args, std::chrono::millisecon
   const pid_t pid = spawn(args, out_fd, err_fd);
   close(out_fd);
   close(err_fd);
-  if (pid > 0) {
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    pid_t done = 0;
-    while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    if (done == pid) {
-      result.exit_code = exit_code_of(status);
-    } else {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-    }
-  }
+  if (pid > 0) result.exit_code = reap_within(pid, timeout);
   result.out = read_text(out_path);
   result.err = read_text(err_path);
   unlink(out_path.c_str());
@@ -121,17 +125,25 @@ pid_t start_korb(const std::vector<std::string>& args, const std::string& output
 
 int stop_process(pid_t pid, int signal, std::chrono::milliseconds grace) {
   kill(pid, signal);
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + grace;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  return reap_within(pid, grace);
+}
+
+Children::~Children() {
+  for (pid_t pid : running_) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
   }
-  return exit_code_of(status);
+}
+
+pid_t Children::start(const std::vector<std::string>& args, const std::string& output_path) {
+  const pid_t pid = start_korb(args, output_path);
+  if (pid > 0) running_.push_back(pid);
+  return pid;
+}
+
+int Children::wait(pid_t pid, std::chrono::milliseconds timeout) {
+  std::erase(running_, pid);
+  return reap_within(pid, timeout);
 }
 
 std::string read_text(const std::string& path) {

@@ -13,8 +13,9 @@
 
 namespace korb_test {
 
-// Makes a fresh temporary folder, points LOCALAPPDATA (the data directory) and TMPDIR (the
-// single-instance socket) at it for this process and its children, and removes it again.
+// Makes a fresh temporary folder, points LOCALAPPDATA (the data directory, which also holds
+// the single-instance sockets once XDG_RUNTIME_DIR is unset) and TMPDIR at it for this process
+// and its children, and removes it again.
 class TempDataDir {
  public:
   TempDataDir();
@@ -27,8 +28,8 @@ class TempDataDir {
 
  private:
   std::string root_;
-  std::string old_tmpdir_, old_localappdata_;
-  bool had_tmpdir_ = false, had_localappdata_ = false;
+  std::string old_tmpdir_, old_localappdata_, old_runtime_;
+  bool had_tmpdir_ = false, had_localappdata_ = false, had_runtime_ = false;
 };
 
 struct RunResult {
@@ -48,6 +49,19 @@ pid_t start_korb(const std::vector<std::string>& args, const std::string& output
 // Sends `signal` and reaps the child, escalating to SIGKILL after `grace`. Returns the exit
 // code (or -1 when it was killed).
 int stop_process(pid_t pid, int signal, std::chrono::milliseconds grace = std::chrono::seconds(5));
+
+// Children started by a test, killed and reaped when it goes out of scope, so an assertion
+// that ends a test early leaves nothing running for CTest to wait on.
+class Children {
+ public:
+  ~Children();
+  pid_t start(const std::vector<std::string>& args, const std::string& output_path);
+  // Waits for `pid` to end (killing it after `timeout`) and answers its exit code, -1 if killed.
+  int wait(pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+ private:
+  std::vector<pid_t> running_;
+};
 
 // The whole file, or "" when it cannot be read.
 std::string read_text(const std::string& path);

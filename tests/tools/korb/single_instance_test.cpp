@@ -11,7 +11,9 @@
 #include <random>
 #include <thread>
 
+#include "korb/atomic_file.h"
 #include "korb/connect.h"
+#include "korb/platform.h"
 #include "tools/korb/korb_test_support.h"
 #include "tools/korb/single_instance.h"
 
@@ -23,6 +25,11 @@ QCoreApplication& application() {
   static char* argv[] = {name, nullptr};
   static QCoreApplication* app = new QCoreApplication(argc, argv);
   return *app;
+}
+
+// Where korb's window listens: the private folder of the test's data directory.
+QString korb_socket() {
+  return QString::fromStdString(korb::platform::instance_socket_path(korb::korb_instance_name));
 }
 
 bool process_events_until(const std::function<bool()>& condition, int timeout_ms) {
@@ -66,15 +73,15 @@ TEST(single_instance, random_bytes_are_judged_safely) {
 // arguments hands over to it and exits 0 instead of opening a window of its own.
 TEST(single_instance, second_launch_raises_the_first_and_exits) {
   application();
-  korb_test::TempDataDir dir;  // TMPDIR: the socket lives in the test's own folder
+  korb_test::TempDataDir dir;  // the socket lives in the test's own data folder
   korb_app::SingleInstanceServer server;
-  ASSERT_TRUE(server.listen("OrbweaveKorbShell"));
+  ASSERT_TRUE(server.listen(korb_socket()));
   int raised = 0;
   QObject::connect(&server, &korb_app::SingleInstanceServer::raise_requested,
                    [&raised] { ++raised; });
 
   korb_app::SingleInstanceServer rival;
-  EXPECT_FALSE(rival.listen("OrbweaveKorbShell"));
+  EXPECT_FALSE(rival.listen(korb_socket()));
 
   std::atomic<bool> done{false};
   korb_test::RunResult second;
@@ -96,7 +103,7 @@ TEST(single_instance, the_game_side_launcher_raises_the_window) {
   application();
   korb_test::TempDataDir dir;
   korb_app::SingleInstanceServer server;
-  ASSERT_TRUE(server.listen(korb::korb_instance_name));
+  ASSERT_TRUE(server.listen(korb_socket()));
   int raised = 0;
   QObject::connect(&server, &korb_app::SingleInstanceServer::raise_requested,
                    [&raised] { ++raised; });

@@ -1,7 +1,9 @@
 #include "tools/replay/replay_cli.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,8 +70,16 @@ class ReplayProgram : public ::testing::Test {
     pid_t pid = 0;
     Outcome outcome;
     if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+      // Bounded: a program stuck on its input is killed and fails the test instead of hanging.
       int status = 0;
-      waitpid(pid, &status, 0);
+      for (int waited_ms = 0; waitpid(pid, &status, WNOHANG) == 0; waited_ms += 5) {
+        if (waited_ms >= 30000) {
+          kill(pid, SIGKILL);
+          waitpid(pid, &status, 0);
+          break;
+        }
+        usleep(5000);
+      }
       outcome.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);
@@ -209,6 +219,11 @@ TEST_F(ReplayProgram, refuses_unreadable_tapes_with_exit_2) {
   const std::string huge = write("huge.hex", std::string(size_t{9} << 20, '0'));
   expect_error({"--entry", entry, "--tape-file", huge}, 2, "is larger than");
   expect_error({"--payload", huge}, 2, "is larger than");
+  // A FIFO never ends and blocks its reader until someone writes: only regular files are read.
+  const std::string fifo = (dir / "tape.fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  expect_error({"--entry", entry, "--tape-file", fifo}, 2, "not a regular file");
+  expect_error({"--payload", fifo}, 2, "not a regular file");
 }
 
 TEST_F(ReplayProgram, refuses_tapes_that_are_not_a_finished_run_with_exit_1) {

@@ -15,6 +15,7 @@ import { chainRoutes } from './routes_chain.js'
 import { serviceRoutes } from './routes_service.js'
 import { adminRoutes } from './routes_admin.js'
 import { namesHeldBy } from './paymail.js'
+import { loadedState, stateProblem } from './state.js'
 
 export const DEFAULT_PORT = 47823
 const STATE_FILE = 'state.json'
@@ -86,11 +87,15 @@ export class Devnet {
     let saved
     try {
       saved = JSON.parse(readFileSync(file, 'utf8'))
+      const problem = stateProblem(saved)
+      if (problem) throw new Error(problem)
       this.chain.load(saved.chain)
+      const unknown = saved.chain.blocks.findIndex((b) => b.txids.some((id) => !this.chain.txs.has(id)))
+      if (unknown >= 0) throw new Error('block ' + unknown + ' lists a transaction the file does not hold')
     } catch (e) {
       throw new Error('state file ' + file + ' is unreadable (' + e.message + '); remove it or start with a fresh --state folder')
     }
-    this.state = { names: saved.names ?? {}, roles: saved.roles ?? {}, frozen: saved.frozen ?? {}, build: saved.build ?? 1 }
+    this.state = loadedState(saved)
   }
 
   // Changes are written within a tenth of a second, many at once under load; stop() writes
@@ -122,12 +127,12 @@ export class Devnet {
     this.chain.genesis(faucet, GENESIS_SATOSHIS, p2pkhScript(faucet))
     const architect = this.keys.architect_identity
     const architectKey = architect.toPublicKey().toString()
-    this.state = {
+    this.state = loadedState({
       names: { [ARCHITECT]: { pubkey: architectKey, address: architect.toAddress(), avatar: '', ordAddress: '', ts: 0 } },
       roles: { [architectKey]: 'architect' },
       frozen: {},
       build: 1
-    }
+    })
     this.faults.clear()
     this.flush()
   }

@@ -86,7 +86,7 @@ export function adminRoutes (dn) {
       return error ? { error } : { armed: dn.faults.count }
     }),
     post('fault/woc-broadcast', ({ answer, count = 1 }) => {
-      if (!WOC_BROADCAST_ANSWERS[answer]) return { error: 'answer must be one of ' + Object.keys(WOC_BROADCAST_ANSWERS).join(', ') }
+      if (!Object.hasOwn(WOC_BROADCAST_ANSWERS, answer)) return { error: 'answer must be one of ' + Object.keys(WOC_BROADCAST_ANSWERS).join(', ') }
       if (!Number.isInteger(count) || count < 1 || count > 1e6) return { error: 'count must be a positive integer' }
       dn.faults.wocBroadcast.push({ answer, count })
       return { armed: dn.faults.count }

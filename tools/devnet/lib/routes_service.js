@@ -4,6 +4,7 @@ import { decodedTx } from './decode.js'
 import { HEX64, queryInt, readJsonObject, send, sendJson } from './http.js'
 import { aliasOf, claim, compressedKey, namesHeldBy, PAYMAIL_DOMAIN, publicProfile, quotaFor } from './paymail.js'
 import { NODE_TEXT } from './chain.js'
+import { table } from './state.js'
 
 function decodePath (segment) {
   try {
@@ -14,7 +15,7 @@ function decodePath (segment) {
 }
 
 export function serviceRoutes (dn) {
-  const oracles = { arcade: 'oracle_address', report: 'report_oracle_address' }
+  const oracles = table({ arcade: 'oracle_address', report: 'report_oracle_address' })
   const nameFor = (segment) => {
     const alias = aliasOf(decodePath(segment))
     return alias !== null && dn.state.names[alias] ? alias : null

@@ -118,3 +118,25 @@ test('the admin sets a profile avatar; the architect hollin is published from th
   const hollin = (await net.get('/api/bsvalias/id/hollin@orbweave.test', svc)).json.pubkey
   assert.equal((await net.get('/api/paymail/quota/' + hollin, svc)).json.role, 'architect')
 })
+
+// Names are chosen by outsiders; the ones that are also the names of every object's built-in
+// members must be plain names, never a way into the prototype.
+test('names such as __proto__ and constructor are plain names', async () => {
+  assert.equal((await net.get('/api/bsvalias/id/constructor@orbweave.test', svc)).status, 404)
+  assert.equal((await net.get('/api/bsvalias/public-profile/__proto__@orbweave.test', svc)).status, 404)
+  assert.equal((await net.post('/admin/avatar', { alias: '__proto__', avatar: 'https://img.test/x.png' })).status, 404)
+  assert.equal((await net.post('/admin/fault/woc-broadcast', { answer: 'constructor' })).json.error?.startsWith('answer must be'), true)
+  assert.equal((await net.get('/oi/oracle/constructor/txids', svc)).status, 404)
+
+  const key = PrivateKey.fromRandom()
+  for (const alias of ['__proto__', 'constructor', 'tostring']) {
+    assert.equal((await claim(claimBody(key, alias))).status, 200, alias)
+    assert.equal((await net.get('/api/bsvalias/id/' + alias + '@orbweave.test', svc)).json.pubkey, key.toPublicKey().toString())
+  }
+  assert.equal((await net.post('/admin/avatar', { alias: '__proto__', avatar: 'https://img.test/p.png' })).status, 200)
+  // A later claim with no avatar of its own still publishes none.
+  const other = PrivateKey.fromRandom()
+  assert.equal((await claim(claimBody(other, 'after-proto'))).status, 200)
+  assert.deepEqual((await net.get('/api/bsvalias/public-profile/after-proto@orbweave.test', svc)).json, { name: 'after-proto', avatar: '' })
+  assert.equal((await net.get('/api/paymail/quota/' + key.toPublicKey().toString(), svc)).json.used, 3)
+})

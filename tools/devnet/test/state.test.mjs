@@ -1,7 +1,7 @@
 // The chain and the service's records survive a restart; faults do not; reset starts over.
 import { test } from 'node:test'
 import assert from 'node:assert/strict'
-import { writeFileSync } from 'node:fs'
+import { readFileSync, writeFileSync } from 'node:fs'
 import { join } from 'node:path'
 import { PrivateKey } from '@bsv/sdk'
 import { startDevnet, fundedKey, signedTx, WOC } from './helpers.mjs'
@@ -59,5 +59,34 @@ test('blocks are mined on the clock when --block-seconds is set', async () => {
     assert.ok((await net.get('/admin/state')).json.height >= 1)
   } finally {
     await net.close()
+  }
+})
+
+// A state file that parses but is not a devnet state would make every route answer 500 later;
+// it must stop the start instead, naming what is wrong, and stay as it was.
+test('a hostile state file stops the start with a clear message and is left as it is', async () => {
+  const net = await startDevnet()
+  await net.close({ keepState: true })
+  const file = join(net.stateDir, 'state.json')
+  const good = JSON.parse(readFileSync(file, 'utf8'))
+  const cases = [
+    [{ ...good, chain: { ...good.chain, blocks: [] } }, /genesis block is missing/],
+    [{ ...good, names: { hollin: null } }, /the name "hollin" is not an object/],
+    [{ ...good, names: [] }, /"names" is not an object/],
+    [{ ...good, roles: { x: 'emperor' } }, /role of x/],
+    [{ ...good, frozen: { x: 5 } }, /frozen note/],
+    [{ ...good, build: 'seven' }, /"build"/],
+    [{ ...good, chain: { ...good.chain, blocks: [{ ...good.chain.blocks[0], txids: ['00'.repeat(32)] }] } }, /does not hold/],
+    [[], /not a JSON object/]
+  ]
+  for (const [doc, reason] of cases) {
+    const text = JSON.stringify(doc)
+    writeFileSync(file, text)
+    const dn = new Devnet({ port: 0, stateDir: net.stateDir, blockSeconds: 0 })
+    const failure = await dn.start().then(() => null, (e) => e)
+    if (!failure) await dn.stop() // started after all: stop it, or the test never ends
+    assert.match(failure?.message ?? 'started', /state file .* is unreadable/)
+    assert.match(failure.message, reason)
+    assert.equal(readFileSync(file, 'utf8'), text)
   }
 })

@@ -1,0 +1,57 @@
+// What korb prints of ids, names and request fields: anything a terminal would act on, or that
+// would make the rest of the line look different, is shown as "?"; letters of any script stay.
+#include "tools/korb/printable_text.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+TEST(printable_text, controls_overrides_and_broken_utf8_become_question_marks) {
+  struct Case {
+    std::string text;
+    size_t max;
+    std::string shown;
+  };
+  for (const Case& c : {
+           Case{"Geldb\xc3\xb6rse", 64, "Geldb\xc3\xb6rse"},
+           Case{"a\tb\x1b[2J\r\n\x7f", 64, "a?b?[2J???"},
+           Case{"csi\xc2\x9b"
+                "31m",
+                64, "csi?31m"},  // C1 control U+009B
+           Case{"ab\xe2\x80\xae"
+                "cd",
+                64, "ab?cd"},  // right-to-left override
+           Case{"\xff\xc3(\xed\xa0\x80\xf8", 64,
+                "?"
+                "?(?"
+                "???"},                                 // not UTF-8, a surrogate
+           Case{"\xc3\xa9\xc3\xa9", 3, "\xc3\xa9..."},  // never cut inside a character
+           Case{"\xc3\xa9\xc3\xa9", 4, "\xc3\xa9\xc3\xa9"},
+           Case{"", 0, ""},
+       }) {
+    EXPECT_EQ(korb_app::printable_field(c.text, c.max), c.shown) << c.text;
+  }
+  EXPECT_EQ(korb_app::printable_id("w1\x1b]0;x\x07 \xc3\xa9"), "w1?]0;x????");
+  EXPECT_EQ(korb_app::printable_id(std::string(100, 'w')).size(), 64u);
+}
+
+// Whatever bytes come in, what goes out is valid UTF-8 without a control byte.
+TEST(printable_text, random_bytes_come_out_printable) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text(random() % 40, '\0');
+    for (char& c : text) c = static_cast<char>(random());
+    const std::string shown = korb_app::printable_field(text, 32);
+    ASSERT_TRUE(korb_app::is_valid_utf8(shown)) << text;
+    ASSERT_FALSE(std::any_of(shown.begin(), shown.end(), [](char c) {
+      return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    })) << text;
+  }
+}
+
+}  // namespace
