@@ -4,7 +4,7 @@
 import { createHash } from 'node:crypto'
 import { LockingScript, Spend, Transaction } from '@bsv/sdk'
 import { MAX_MONEY, parseRawTx } from './txparse.js'
-import { ownerAddress, parseInscription } from './script.js'
+import { ownerAddress, parseInscription, parseLock } from './script.js'
 
 const NULL_TXID = '0'.repeat(64)
 
@@ -62,6 +62,7 @@ export class Chain {
     this.outputs = new Map() // "txid:vout" -> { txid, vout, satoshis, script, address, spentBy }
     this.addrTxs = new Map() // address -> Set(txid), first touch first
     this.origins = new Map() // "txid:vout" -> origin record of the inscription the output holds
+    this.locks = new Map() // owner address -> Set("txid:vout") of outputs locked to it by a lock script
     this.blocks = []
     this.seq = 0
     this.inscriptions = 0
@@ -116,8 +117,13 @@ export class Chain {
     offset = 0n
     parsed.outputs.forEach((out, vout) => {
       const address = ownerAddress(out.script)
-      this.outputs.set(key(txid, vout), { txid, vout, satoshis: Number(out.satoshis), script: out.script, address, spentBy: null })
+      const lock = parseLock(out.script)
+      this.outputs.set(key(txid, vout), { txid, vout, satoshis: Number(out.satoshis), script: out.script, address, lock, spentBy: null })
       touch(address)
+      if (lock) {
+        if (!this.locks.has(lock.address)) this.locks.set(lock.address, new Set())
+        this.locks.get(lock.address).add(key(txid, vout))
+      }
       if (out.satoshis === 1n) this.trackOrigin(txid, vout, out.script, offset, inputRanges)
       offset += out.satoshis
     })
@@ -260,21 +266,30 @@ export class Chain {
   }
 
   // Unspent outputs of an address; each says whether a mempool transaction already spends it
-  // (that is how the indexers show it) and its height, null while unconfirmed.
-  unspentFor (address, { includeSpentInMempool = true } = {}) {
+  // (that is how the indexers show it) and its height, null while unconfirmed. Outputs locked to
+  // the address by a lock script count only when asked (the ordinals indexer lists them).
+  unspentFor (address, { includeSpentInMempool = true, includeLocked = false } = {}) {
     const list = []
+    const consider = (out) => {
+      const spender = out.spentBy ? this.txs.get(out.spentBy) : null
+      if (spender && spender.height !== null) return
+      if (spender && !includeSpentInMempool) return
+      list.push({ ...out, height: this.txs.get(out.txid).height, spentInMempool: Boolean(spender) })
+    }
     for (const txid of this.addrTxs.get(address) ?? []) {
       const rec = this.txs.get(txid)
       rec.parsed.outputs.forEach((_, vout) => {
         const out = this.outputs.get(key(txid, vout))
-        if (out.address !== address) return
-        const spender = out.spentBy ? this.txs.get(out.spentBy) : null
-        if (spender && spender.height !== null) return
-        if (spender && !includeSpentInMempool) return
-        list.push({ ...out, height: rec.height, spentInMempool: Boolean(spender) })
+        if (out.address === address) consider(out)
       })
     }
+    if (includeLocked) for (const k of this.locks.get(address) ?? []) consider(this.outputs.get(k))
     return list
+  }
+
+  // Whether any transaction ever paid or spent from the address.
+  hasHistory (address) {
+    return (this.addrTxs.get(address)?.size ?? 0) > 0
   }
 
   // Transactions touching an address, newest first: mempool, then blocks from the tip down.

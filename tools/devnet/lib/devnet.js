@@ -40,6 +40,7 @@ export class Devnet {
     this.keys = Object.fromEntries(ROLES.map((r) => [r, roleKey(r)]))
     this.addresses = configValues()
     this.wocTimes = []
+    this.rateLimited = 0 // WhatsOnChain requests answered 429 by --woc-rate-limit
     this.payQueue = Promise.resolve()
     this.routes = [...chainRoutes(this), ...serviceRoutes(this), ...adminRoutes(this)]
   }
@@ -66,7 +67,7 @@ export class Devnet {
   }
 
   info () {
-    return { port: this.port, ca: this.caPath, state: this.stateDir, admin: 'https://127.0.0.1:' + this.port + '/admin' }
+    return { port: this.port, ca: this.caPath, state: this.stateDir, admin: 'https://127.0.0.1:' + this.port + '/admin', woc_rate_limit: this.wocRateLimit }
   }
 
   async stop () {
@@ -167,6 +168,7 @@ export class Devnet {
       frozen: Object.keys(this.state.frozen).length,
       inscriptions: c.inscriptions,
       faults: this.faults.count,
+      rate_limited: this.rateLimited,
       build: this.state.build,
       faucet: { address: this.keys.faucet.toAddress(), satoshis: c.unspentFor(this.keys.faucet.toAddress(), { includeSpentInMempool: false }).reduce((s, u) => s + u.satoshis, 0) },
       addresses: this.addresses,
@@ -205,7 +207,11 @@ export class Devnet {
       if (this.latencyMs > 0) await sleep(this.latencyMs)
       if (fault?.kind === 'rate-limit') return send(res, 429, 'Rate limit exceeded')
       if (fault?.kind === 'status') return send(res, fault.status, fault.body, fault.type)
-      if (path.startsWith('/woc/') && this.wocRateLimit > 0 && !this.wocAllowed()) return send(res, 429, 'Rate limit exceeded')
+      if (path.startsWith('/woc/') && this.wocRateLimit > 0 && !this.wocAllowed()) {
+        this.rateLimited++
+        this.log('devnet: rate limit: 429 for ' + req.method + ' ' + path)
+        return send(res, 429, 'Rate limit exceeded')
+      }
       let pathMatched = false
       for (const [method, pattern, handler] of this.routes) {
         const m = pattern.exec(path)

@@ -6,9 +6,14 @@ export const WOC_BROADCAST_ANSWERS = {
   'missing-inputs': 'Missing inputs',
   'mempool-conflict': '258: txn-mempool-conflict'
 }
+// ARC's documented txStatus values (ARC's "Transaction lifecycle" documentation).
 export const ARC_STATUSES = ['UNKNOWN', 'QUEUED', 'RECEIVED', 'STORED', 'ANNOUNCED_TO_NETWORK',
   'REQUESTED_BY_NETWORK', 'SENT_TO_NETWORK', 'ACCEPTED_BY_NETWORK', 'SEEN_IN_ORPHAN_MEMPOOL',
-  'SEEN_ON_NETWORK', 'DOUBLE_SPEND_ATTEMPTED', 'REJECTED', 'MINED']
+  'SEEN_ON_NETWORK', 'DOUBLE_SPEND_ATTEMPTED', 'REJECTED', 'MINED_IN_STALE_BLOCK', 'MINED']
+// The statuses of a transaction that is not (yet) stored or that the network refused: a forced
+// answer with one of these leaves the transaction out of the chain.
+export const ARC_NOT_TAKEN = ['UNKNOWN', 'QUEUED', 'RECEIVED', 'SEEN_IN_ORPHAN_MEMPOOL',
+  'DOUBLE_SPEND_ATTEMPTED', 'REJECTED', 'MINED_IN_STALE_BLOCK']
 
 const MAX_FAULTS = 100
 

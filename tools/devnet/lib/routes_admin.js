@@ -2,7 +2,7 @@
 // reports and fault injection.
 import { isAddress } from './keys.js'
 import { readJsonObject, sendJson } from './http.js'
-import { inscriptionScript, p2pkhScript } from './script.js'
+import { inscriptionScript, lockScript, p2pkhScript } from './script.js'
 import { compressedKey, normalizeAlias, ROLE_NAMES } from './paymail.js'
 import { listReports } from './reports.js'
 import { ARC_STATUSES, WOC_BROADCAST_ANSWERS } from './faults.js'
@@ -23,10 +23,20 @@ export function adminRoutes (dn) {
   return [
     ['GET', /^\/admin\/state$/, ({ res }) => sendJson(res, 200, dn.summary())],
     ['GET', /^\/admin\/reports$/, ({ res }) => sendJson(res, 200, listReports(dn))],
-    post('fund', async ({ address, satoshis }) => {
+    // One transaction paying `count` outputs (default 1) of `satoshis` each to the address.
+    post('fund', async ({ address, satoshis, count = 1 }) => {
       if (!isAddress(address)) return { error: 'address must be a P2PKH address' }
       if (!Number.isSafeInteger(satoshis) || satoshis < 1 || satoshis > 1e13) return { error: 'satoshis must be 1 to 10000000000000' }
-      return { txid: await dn.pay([{ satoshis, script: p2pkhScript(address) }]) }
+      if (!Number.isInteger(count) || count < 1 || count > 5000) return { error: 'count must be 1 to 5000' }
+      return { txid: await dn.pay(Array.from({ length: count }, () => ({ satoshis, script: p2pkhScript(address) }))) }
+    }),
+    // An output locked to the address until a block height by a lock script.
+    post('lock', async ({ address, satoshis, until }) => {
+      if (!isAddress(address)) return { error: 'address must be a P2PKH address' }
+      if (!Number.isSafeInteger(satoshis) || satoshis < 1 || satoshis > 1e13) return { error: 'satoshis must be 1 to 10000000000000' }
+      if (!Number.isInteger(until) || until < 1 || until > 0x7fffffff) return { error: 'until must be a block height' }
+      const txid = await dn.pay([{ satoshis, script: lockScript(address, until) }])
+      return { txid, outpoint: txid + '_0' }
     }),
     post('mine', ({ blocks = 1 }) => {
       if (!Number.isInteger(blocks) || blocks < 1 || blocks > 100) return { error: 'blocks must be 1 to 100' }

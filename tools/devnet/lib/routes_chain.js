@@ -4,8 +4,8 @@ import { isAddress } from './keys.js'
 import { decodedTx } from './decode.js'
 import { parseInscription, p2pkhScript } from './script.js'
 import { HEX64, HttpError, parseJson, queryInt, readBody, readJsonObject, send, sendJson } from './http.js'
-import { NODE_TEXT } from './chain.js'
-import { WOC_BROADCAST_ANSWERS } from './faults.js'
+import { NODE_TEXT, txidOf } from './chain.js'
+import { ARC_NOT_TAKEN, WOC_BROADCAST_ANSWERS } from './faults.js'
 
 const WOC = '/woc/v1/bsv/main'
 const NODE_PREFIX = 'unexpected response code 500: '
@@ -23,9 +23,8 @@ function wrapper (address, result, extra = {}) {
   return { address, script: scriptHash(address), result, error: '', ...extra }
 }
 
-// Paging by an opaque token that carries the offset of the next page.
-function page (list, query, defaultLimit, maxLimit) {
-  const limit = Math.max(1, queryInt(query, 'limit', defaultLimit, maxLimit))
+// Paging by an opaque token that carries the offset of the next page ("token" asks for it).
+function page (list, query, limit) {
   const token = query.get('token')
   let offset = 0
   if (token) {
@@ -35,7 +34,19 @@ function page (list, query, defaultLimit, maxLimit) {
   }
   const items = list.slice(offset, offset + limit)
   const extra = offset + limit < list.length ? { nextPageToken: Buffer.from(String(offset + limit)).toString('base64url') } : {}
-  return { items, extra }
+  return { items, extra, offset }
+}
+
+const limitOf = (query, fallback, max) => Math.max(1, queryInt(query, 'limit', fallback, max))
+
+// The history endpoints take "order" ("asc" oldest first, "desc" newest first) and document no
+// default; the devnet answers oldest first when it is not given, so a reader that wants the
+// newest rows has to ask for them. `newestFirst` is the history as the chain keeps it.
+function ordered (newestFirst, query) {
+  const order = query.get('order')
+  if (order === null || order === 'asc') return [...newestFirst].reverse()
+  if (order === 'desc') return newestFirst
+  throw new HttpError(400, 'Invalid order')
 }
 
 function confirmedItem (u) {
@@ -46,9 +57,9 @@ function unconfirmedItem (u) {
   return { tx_pos: u.vout, tx_hash: u.txid, value: u.satoshis, isSpentInMempoolTx: u.spentInMempool, status: 'unconfirmed', hex: u.script }
 }
 
-function knownTx (dn, txid) {
+function knownTx (dn, txid, options) {
   if (!HEX64.test(txid)) throw new HttpError(404, 'Not Found')
-  const tx = decodedTx(dn.chain, txid)
+  const tx = decodedTx(dn.chain, txid, options)
   if (!tx) throw new HttpError(404, 'Not Found')
   return tx
 }
@@ -66,39 +77,41 @@ async function readTxHex (req, member) {
 
 export function chainRoutes (dn) {
   const c = dn.chain
+  // An address the service has never seen answers 404 on every address read, as WhatsOnChain
+  // does; clients read that as an empty list.
   const byAddress = (suffix, handler) => ['GET', new RegExp('^' + WOC + '/address/([^/]+)/' + suffix + '$'),
-    (ctx) => handler(addressParam(ctx.params[0]), ctx)]
+    (ctx) => {
+      const a = addressParam(ctx.params[0])
+      if (!c.hasHistory(a)) throw new HttpError(404, 'Not Found')
+      return handler(a, ctx)
+    }]
   const confirmedUnspent = (a) => c.unspentFor(a).filter((u) => u.height !== null).sort((x, y) => x.height - y.height || (x.txid + x.vout).localeCompare(y.txid + y.vout))
   const unconfirmedUnspent = (a) => c.unspentFor(a).filter((u) => u.height === null)
+  const history = (a, confirmed, { res, query }) => {
+    const rows = c.historyFor(a).filter((r) => (r.height !== null) === confirmed)
+    const { items, extra } = page(ordered(rows, query), query, limitOf(query, 100, 1000))
+    sendJson(res, 200, wrapper(a, items.map((r) => (confirmed ? { tx_hash: r.txid, height: r.height } : { tx_hash: r.txid })), extra))
+  }
 
   const routes = [
-    byAddress('unspent/all', (a, { res }) => sendJson(res, 200, wrapper(a, [
-      ...confirmedUnspent(a).map(confirmedItem), ...unconfirmedUnspent(a).map(unconfirmedItem)]))),
+    // Confirmed outputs come 1000 to a page with a next-page token; the unconfirmed ones (up to
+    // 100k, never paged) ride on the first page. (WhatsOnChain, "Get Unspent UTXOs by Address".)
+    byAddress('unspent/all', (a, { res, query }) => {
+      const { items, extra, offset } = page(confirmedUnspent(a), query, 1000)
+      const unconfirmed = offset === 0 ? unconfirmedUnspent(a).map(unconfirmedItem) : []
+      sendJson(res, 200, wrapper(a, [...items.map(confirmedItem), ...unconfirmed], extra))
+    }),
     byAddress('unspent', (a, { res }) => sendJson(res, 200, confirmedUnspent(a).map((u) => ({ height: u.height, tx_pos: u.vout, tx_hash: u.txid, value: u.satoshis })))),
     byAddress('unconfirmed/unspent', (a, { res }) => sendJson(res, 200, wrapper(a, unconfirmedUnspent(a).map(unconfirmedItem)))),
     byAddress('confirmed/unspent', (a, { res, query }) => {
-      const { items, extra } = page(confirmedUnspent(a), query, 1000, 1000)
+      const { items, extra } = page(confirmedUnspent(a), query, limitOf(query, 1000, 1000))
       sendJson(res, 200, wrapper(a, items.map(confirmedItem), extra))
     }),
-    byAddress('unconfirmed/history', (a, { res, query }) => {
-      const history = c.historyFor(a)
-      if (history.length === 0) throw new HttpError(404, 'Not Found')
-      const { items, extra } = page(history.filter((r) => r.height === null), query, 100, 1000)
-      sendJson(res, 200, wrapper(a, items.map((r) => ({ tx_hash: r.txid })), extra))
-    }),
-    byAddress('confirmed/history', (a, { res, query }) => {
-      const history = c.historyFor(a)
-      if (history.length === 0) throw new HttpError(404, 'Not Found')
-      const { items, extra } = page(history.filter((r) => r.height !== null), query, 100, 1000)
-      sendJson(res, 200, wrapper(a, items.map((r) => ({ tx_hash: r.txid, height: r.height })), extra))
-    }),
-    byAddress('history', (a, { res }) => {
-      const history = c.historyFor(a)
-      if (history.length === 0) throw new HttpError(404, 'Not Found')
-      sendJson(res, 200, history.map((r) => ({ tx_hash: r.txid, height: r.height ?? 0 })))
-    }),
-    ['GET', new RegExp('^' + WOC + '/tx/(?:hash/)?([^/]+)$'), ({ res, params }) => sendJson(res, 200, knownTx(dn, params[0]))],
-    ['GET', new RegExp('^' + WOC + '/tx/([^/]+)/decoded$'), ({ res, params }) => sendJson(res, 200, knownTx(dn, params[0]))],
+    byAddress('unconfirmed/history', (a, ctx) => history(a, false, ctx)),
+    byAddress('confirmed/history', (a, ctx) => history(a, true, ctx)),
+    byAddress('history', (a, { res }) => sendJson(res, 200, c.historyFor(a).map((r) => ({ tx_hash: r.txid, height: r.height ?? 0 })))),
+    // There is no "/tx/{txid}/decoded" at WhatsOnChain: that path answers 404 like any unknown one.
+    ['GET', new RegExp('^' + WOC + '/tx/(?:hash/)?([^/]+)$'), ({ res, params }) => sendJson(res, 200, knownTx(dn, params[0], { truncateScripts: true }))],
     ['GET', new RegExp('^' + WOC + '/tx/([^/]+)/hex$'), ({ res, params }) => send(res, 200, c.getTx(knownTx(dn, params[0]).txid).hex)],
     ['GET', new RegExp('^' + WOC + '/chain/info$'), ({ res }) => sendJson(res, 200, {
       chain: 'main', blocks: c.height, headers: c.height, bestblockhash: c.blocks[c.height].hash
@@ -118,8 +131,9 @@ export function chainRoutes (dn) {
       if (!isAddress(a)) return sendJson(res, 400, { message: 'invalid address' })
       const limit = queryInt(query, 'limit', 100, 10000)
       const offset = queryInt(query, 'offset', 0, 1e9)
-      // The ordinals indexer drops an output as soon as a mempool transaction spends it.
-      const list = c.unspentFor(a, { includeSpentInMempool: false }).sort((x, y) => (x.height ?? Infinity) - (y.height ?? Infinity))
+      // The ordinals indexer drops an output as soon as a mempool transaction spends it, and lists
+      // outputs locked to the address by a script (data.lock) beside its plain ones.
+      const list = c.unspentFor(a, { includeSpentInMempool: false, includeLocked: true }).sort((x, y) => (x.height ?? Infinity) - (y.height ?? Infinity))
       sendJson(res, 200, list.slice(offset, offset + limit).map((u) => txo(c, u)))
     }],
     ['GET', /^\/gorillapool\/content\/([^/]+)$/, ({ res, params }) => {
@@ -130,14 +144,14 @@ export function chainRoutes (dn) {
       send(res, 200, insc.bytes, insc.type || 'application/octet-stream')
     }],
 
-    // ARC.
+    // ARC. A forced status that means the network does not have the transaction does not take it.
     ['POST', /^\/arc\/v1\/tx$/, async ({ req, res }) => {
       const hex = await readTxHex(req, 'rawTx')
       const forced = dn.faults.takeQueued(dn.faults.arcStatus)
-      const refused = forced && (forced.txStatus === 'REJECTED' || forced.txStatus === 'DOUBLE_SPEND_ATTEMPTED')
+      const refused = forced && ARC_NOT_TAKEN.includes(forced.txStatus)
       const result = refused ? null : hex === null ? { ok: false, kind: 'decode' } : dn.submit(hex)
       if (forced) {
-        return sendJson(res, 200, arcOk(result?.txid ?? '', forced.txStatus, forced.extraInfo ?? ''))
+        return sendJson(res, 200, arcOk(result?.txid ?? (hex ? txidOf(hex) : ''), forced.txStatus, forced.extraInfo ?? ''))
       }
       if (result.ok) return sendJson(res, 200, arcOk(result.txid, 'SEEN_ON_NETWORK', ''))
       if (result.kind === 'known') {
@@ -148,6 +162,10 @@ export function chainRoutes (dn) {
       if (result.kind === 'conflict') {
         return sendJson(res, 200, { ...arcOk(result.txid, 'DOUBLE_SPEND_ATTEMPTED', 'double spend attempted'), competingTxs: result.conflicts })
       }
+      // Inputs that are unknown or already spent in a block are no error to ARC: it keeps the
+      // transaction in its orphan mempool, waiting for parents that will never come, and answers
+      // 200 (ARC's documented SEEN_IN_ORPHAN_MEMPOOL: "parent transaction was not found").
+      if (result.kind === 'missing') return sendJson(res, 200, arcOk(result.txid, 'SEEN_IN_ORPHAN_MEMPOOL', ''))
       const [status, title, detail] = ARC_ERRORS[result.kind] ?? ARC_ERRORS.decode
       sendJson(res, status, {
         type: 'https://bitcoin-sv.github.io/arc/#/errors?id=_' + status,
@@ -161,7 +179,6 @@ export function chainRoutes (dn) {
 const ARC_ERRORS = {
   decode: [463, 'Malformed transaction', 'Transaction is malformed and cannot be processed'],
   script: [461, 'Invalid unlocking scripts', 'Transaction is invalid because the unlocking scripts are not valid'],
-  missing: [462, 'Invalid inputs', 'Transaction is invalid because the inputs are non-existent or spent'],
   'prevout-null': [462, 'Invalid inputs', 'Transaction is invalid because the inputs are non-existent or spent'],
   duplicate: [462, 'Invalid inputs', 'Transaction is invalid because the inputs are non-existent or spent'],
   'vin-empty': [462, 'Invalid inputs', 'Transaction is invalid because the inputs are non-existent or spent'],
@@ -190,11 +207,11 @@ function txo (c, u) {
     outpoint: u.txid + '_' + u.vout,
     satoshis: u.satoshis,
     accSats: acc,
-    owner: u.address,
+    owner: u.address ?? u.lock?.address,
     spend: '',
     origin: origin ? { outpoint: origin.outpoint, data: fileOf(origin), num: String(origin.num) } : null,
     height: u.height ?? 0,
     idx: rec.block ? rec.block.txids.indexOf(u.txid) : 0,
-    data: own && origin ? fileOf(origin) : {}
+    data: u.lock ? { lock: { address: u.lock.address, until: u.lock.until } } : own && origin ? fileOf(origin) : {}
   }
 }

@@ -10,6 +10,7 @@ OP_NAMES.set(0x00, 'OP_0')
 OP_NAMES.set(0x6a, 'OP_RETURN')
 OP_NAMES.set(0x63, 'OP_IF')
 OP_NAMES.set(0x68, 'OP_ENDIF')
+OP_NAMES.set(0xb1, 'OP_CHECKLOCKTIMEVERIFY')
 
 // Splits a script into { op, data? } chunks. A push that runs past the end yields a final
 // { op, bad: true } chunk instead of throwing.
@@ -128,4 +129,36 @@ export function parseInscription (scriptHex) {
     c[3].op === 0x51 && c[4].data && c[5].op === 0x00 && c[6].data && c[7].op === 0x68 && c.length === 8
   if (!ok) return null
   return { type: c[4].data.toString('utf8'), bytes: Buffer.from(c[6].data) }
+}
+
+// The script number push of a non-negative integer: little-endian, minimal, a zero byte added
+// when the top bit would read as a sign.
+function numberPush (n) {
+  const bytes = []
+  for (let v = n; v > 0; v = Math.floor(v / 256)) bytes.push(v % 256)
+  if (bytes.length && bytes[bytes.length - 1] & 0x80) bytes.push(0)
+  return push(Buffer.from(bytes))
+}
+
+// Coins locked to an owner until a block height, the way lock-up outputs are held: the owner can
+// spend them only after `until`, with a signature over this very script (so a wallet that takes
+// them for plain P2PKH signs the wrong script). The ordinals indexer lists them under the owner's
+// address with data.lock; WhatsOnChain, which indexes exact P2PKH scripts, does not.
+//   <until> OP_CHECKLOCKTIMEVERIFY OP_DROP OP_DUP OP_HASH160 <owner hash160> OP_EQUALVERIFY OP_CHECKSIG
+export function lockScript (address, until) {
+  const { data } = Utils.fromBase58Check(address)
+  return Buffer.concat([
+    numberPush(until), Buffer.from([0xb1, 0x75, 0x76, 0xa9, 0x14]), Buffer.from(data), Buffer.from([0x88, 0xac])
+  ]).toString('hex')
+}
+
+// { address, until } of a lock script, or null.
+export function parseLock (scriptHex) {
+  const c = chunks(Buffer.from(scriptHex, 'hex'))
+  const ops = [0xb1, 0x75, 0x76, 0xa9]
+  if (c.length !== 8 || c.some((x) => x.bad) || !c[0].data || c[0].data.length > 5) return null
+  if (ops.some((op, i) => c[i + 1].op !== op) || c[5].data?.length !== 20 || c[6].op !== 0x88 || c[7].op !== 0xac) return null
+  let until = 0
+  for (let i = c[0].data.length - 1; i >= 0; i--) until = until * 256 + c[0].data[i]
+  return { address: addressFromHash160(c[5].data), until }
 }

@@ -3,7 +3,7 @@
 import { test, before, after } from 'node:test'
 import assert from 'node:assert/strict'
 import { PrivateKey } from '@bsv/sdk'
-import { startDevnet, fundedKey, signedTx, WOC } from './helpers.mjs'
+import { startDevnet, fundedKey, signedTx, dataScript, WOC } from './helpers.mjs'
 import { p2pkhScript } from '../lib/script.js'
 import { Chain } from '../lib/chain.js'
 
@@ -52,7 +52,7 @@ test('a signed payment is accepted and indexed as unconfirmed, then as confirmed
   assert.deepEqual((await net.get(WOC + '/address/' + dest + '/confirmed/unspent')).json.result, after)
   assert.deepEqual((await net.get(WOC + '/address/' + dest + '/unconfirmed/unspent')).json.result, [])
   assert.deepEqual((await net.get(WOC + '/address/' + dest + '/confirmed/history')).json.result, [{ tx_hash: tx.id('hex'), height: mined.json.height }])
-  const confirmed = (await net.get(WOC + '/tx/' + tx.id('hex') + '/decoded')).json
+  const confirmed = (await net.get(WOC + '/tx/' + tx.id('hex'))).json
   assert.equal(confirmed.confirmations, 1)
   assert.equal(confirmed.blockheight, mined.json.height)
   assert.equal(confirmed.blockhash, mined.json.hash)
@@ -117,16 +117,27 @@ test('a chain of unconfirmed payments is accepted and confirmed in one block', a
   assert.deepEqual(unspent.map((u) => u.tx_hash), [second.id('hex')])
 })
 
+// WhatsOnChain: an unknown txid, or an address with no history, answers 404 (clients read it as
+// empty); an address that has history but nothing unspent answers the empty wrapper.
 test('unknown transactions and addresses without history answer 404, bad addresses 400', async () => {
   assert.equal((await net.get(WOC + '/tx/' + 'cd'.repeat(32))).status, 404)
   assert.equal((await net.get(WOC + '/tx/' + 'cd'.repeat(32) + '/hex')).status, 404)
   const fresh = PrivateKey.fromRandom().toAddress()
-  assert.equal((await net.get(WOC + '/address/' + fresh + '/confirmed/history')).status, 404)
-  assert.deepEqual((await net.get(WOC + '/address/' + fresh + '/unspent/all')).json.result, [])
+  const reads = ['unspent/all', 'unspent', 'unconfirmed/unspent', 'confirmed/unspent', 'unconfirmed/history', 'confirmed/history', 'history']
+  for (const read of reads) assert.equal((await net.get(WOC + '/address/' + fresh + '/' + read)).status, 404, read)
+  const { key, address, coin } = await fundedKey(net, 10000)
+  const away = await signedTx([{ ...coin, key }], [{ satoshis: 9000, address: fresh }])
+  assert.equal((await broadcast(away)).status, 200)
+  const emptied = (await net.get(WOC + '/address/' + address + '/unspent/all'))
+  assert.equal(emptied.status, 200)
+  assert.deepEqual(emptied.json.result.filter((u) => !u.isSpentInMempoolTx), [])
   assert.equal((await net.get(WOC + '/address/1BadAddress/unspent')).status, 400)
 })
 
-test('confirmed history pages newest first with a next page token', async () => {
+// The history endpoints take "order" (asc or desc) and a "token" for the next page; the service
+// documents no default order, so the devnet's default (oldest first) is the one a reader that
+// does not ask would least want.
+test('confirmed history pages in the order asked for, with a next page token', async () => {
   const { key, address, coin } = await fundedKey(net, 10000)
   let prev = { ...coin, key }
   const ids = [coin.txid]
@@ -137,12 +148,59 @@ test('confirmed history pages newest first with a next page token', async () => 
     await net.post('/admin/mine', {})
     prev = { txid: tx.id('hex'), vout: 0, satoshis: prev.satoshis - 500, script: coin.script, key }
   }
-  const first = (await net.get(WOC + '/address/' + address + '/confirmed/history?limit=2')).json
+  const history = WOC + '/address/' + address + '/confirmed/history?limit=2'
+  const first = (await net.get(history + '&order=desc')).json
   assert.deepEqual(first.result.map((r) => r.tx_hash), [ids[3], ids[2]])
   assert.ok(first.nextPageToken)
-  const second = (await net.get(WOC + '/address/' + address + '/confirmed/history?limit=2&token=' + first.nextPageToken)).json
+  const second = (await net.get(history + '&order=desc&token=' + first.nextPageToken)).json
   assert.deepEqual(second.result.map((r) => r.tx_hash), [ids[1], ids[0]])
   assert.equal(second.nextPageToken, undefined)
+  for (const order of ['', '&order=asc']) {
+    assert.deepEqual((await net.get(history + order)).json.result.map((r) => r.tx_hash), [ids[0], ids[1]], order)
+  }
+  assert.equal((await net.get(history + '&order=newest')).status, 400)
+})
+
+// WhatsOnChain "Get Unspent UTXOs by Address" (/unspent/all): confirmed outputs are paged 1000 at
+// a time with a next-page token; unconfirmed ones all come on the first page.
+test('unspent/all pages confirmed outputs after 1000 with a next page token', async () => {
+  const owner = PrivateKey.fromRandom().toAddress()
+  assert.equal((await net.post('/admin/fund', { address: owner, satoshis: 3, count: 1200 })).status, 200)
+  await net.post('/admin/mine', {})
+  const pending = (await net.post('/admin/fund', { address: owner, satoshis: 7 })).json.txid
+  const first = (await net.get(WOC + '/address/' + owner + '/unspent/all')).json
+  assert.equal(first.result.filter((u) => u.status === 'confirmed').length, 1000)
+  assert.deepEqual(first.result.filter((u) => u.status === 'unconfirmed').map((u) => u.tx_hash), [pending])
+  assert.ok(first.nextPageToken)
+  const second = (await net.get(WOC + '/address/' + owner + '/unspent/all?token=' + first.nextPageToken)).json
+  assert.equal(second.result.length, 200)
+  assert.ok(second.result.every((u) => u.status === 'confirmed'))
+  assert.equal(second.nextPageToken, undefined)
+  const outpoints = new Set([...first.result, ...second.result].map((u) => u.tx_hash + ':' + u.tx_pos))
+  assert.equal(outpoints.size, 1201)
+})
+
+// WhatsOnChain has no "/tx/{txid}/decoded"; its "/tx/{txid}" cuts an output's script hex above
+// 100 KB and sets "isTruncated", and only "/tx/{txid}/hex" carries the whole script. The maker's
+// service does not cut.
+test('long scripts are truncated in the decoded transaction but whole in the raw one', async () => {
+  const { key, address, coin } = await fundedKey(net, 100000)
+  const payload = 'x'.repeat(60000)
+  const tx = await signedTx([{ ...coin, key }], [{ satoshis: 0, script: dataScript(payload) }, { satoshis: 30000, address }])
+  assert.equal((await broadcast(tx)).status, 200)
+  const id = tx.id('hex')
+  const full = tx.outputs[0].lockingScript.toHex()
+  assert.equal((await net.get(WOC + '/tx/' + id + '/decoded')).status, 404)
+  for (const path of ['/tx/', '/tx/hash/']) {
+    const cut = (await net.get(WOC + path + id)).json.vout
+    assert.equal(cut[0].scriptPubKey.isTruncated, true)
+    assert.equal(cut[0].scriptPubKey.hex, full.slice(0, 100000))
+    assert.equal(cut[1].scriptPubKey.isTruncated, false)
+  }
+  assert.equal((await net.get(WOC + '/tx/' + id + '/hex')).text, tx.toHex())
+  const own = (await net.get('/oi/tx/' + id, { servername: 'svc.orbweave.test' })).json.vout[0].scriptPubKey
+  assert.equal(own.hex, full)
+  assert.equal(own.isTruncated, false)
 })
 
 test('concurrent faucet payments each get their own outputs', async () => {

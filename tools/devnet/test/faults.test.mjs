@@ -6,7 +6,10 @@ import { PrivateKey } from '@bsv/sdk'
 import { startDevnet, fundedKey, signedTx, WOC } from './helpers.mjs'
 
 let net
-before(async () => { net = await startDevnet() })
+before(async () => {
+  net = await startDevnet()
+  await net.post('/admin/fund', { address: someAddress, satoshis: 1000 }) // an address the service knows
+})
 after(async () => { await net.close() })
 
 const someAddress = PrivateKey.fromRandom().toAddress()
@@ -71,6 +74,8 @@ test('the next WhatsOnChain broadcast can be made to answer Missing inputs or a 
   assert.equal((await net.post('/admin/fault/woc-broadcast', { answer: 'other' })).status, 400)
 })
 
+// Any of ARC's documented statuses can be forced; one that means the network does not have the
+// transaction leaves it out of the chain, one on the way to miners takes it.
 test('ARC can be made to answer a chosen txStatus', async () => {
   const { key, address, coin } = await fundedKey(net, 10000)
   const tx = await signedTx([{ ...coin, key }], [{ satoshis: 9000, address }])
@@ -79,6 +84,12 @@ test('ARC can be made to answer a chosen txStatus', async () => {
   assert.equal(r.status, 200)
   assert.equal(r.json.txStatus, 'REJECTED')
   assert.equal(net.dn.chain.getTx(tx.id('hex')), null)
+  for (const txStatus of ['SEEN_IN_ORPHAN_MEMPOOL', 'MINED_IN_STALE_BLOCK', 'QUEUED']) {
+    await net.post('/admin/fault/arc', { txStatus })
+    r = await net.post('/arc/v1/tx', { rawTx: tx.toHex() })
+    assert.deepEqual([r.json.txStatus, r.json.txid], [txStatus, tx.id('hex')])
+    assert.equal(net.dn.chain.getTx(tx.id('hex')), null, txStatus)
+  }
   await net.post('/admin/fault/arc', { txStatus: 'STORED', extraInfo: 'queued for later' })
   r = await net.post('/arc/v1/tx', { rawTx: tx.toHex() })
   assert.equal(r.json.txStatus, 'STORED')
@@ -87,14 +98,22 @@ test('ARC can be made to answer a chosen txStatus', async () => {
   assert.equal((await net.post('/admin/fault/arc', { txStatus: 'FINE' })).status, 400)
 })
 
+// WhatsOnChain without a key allows about 3 requests a second and answers 429 with a plain-text
+// body past that; the devnet counts every such answer so a test can show none
+// reached anyone.
 test('--woc-rate-limit answers 429 past N WhatsOnChain requests a second', async () => {
   const limited = await startDevnet({ wocRateLimit: 2 })
   try {
     const statuses = []
-    for (let i = 0; i < 4; i++) statuses.push((await limited.get(unspentPath)).status)
+    const info = WOC + '/chain/info'
+    for (let i = 0; i < 4; i++) statuses.push((await limited.get(info)).status)
     assert.deepEqual(statuses.slice(0, 2), [200, 200])
     assert.ok(statuses.slice(2).includes(429))
+    const limitedCount = statuses.filter((s) => s === 429).length
+    assert.equal((await limited.get('/admin/state')).json.rate_limited, limitedCount)
     assert.equal((await limited.get('/download/ostakka')).status, 200)
+    await new Promise((resolve) => setTimeout(resolve, 1000))
+    assert.equal((await limited.get(info)).status, 200, 'a second later the window has room again')
   } finally {
     await limited.close()
   }

@@ -11,7 +11,10 @@ after(async () => { await net.close() })
 
 const svc = { host: '127.0.0.1', servername: 'svc.orbweave.test' }
 
-test('ARC answers SEEN_ON_NETWORK, then MINED, and RFC 7807 errors with the ARC codes', async () => {
+// ARC's documented answers: 200 with a txStatus for what it holds (SEEN_ON_NETWORK, MINED,
+// DOUBLE_SPEND_ATTEMPTED with competingTxs, SEEN_IN_ORPHAN_MEMPOOL for inputs it cannot find,
+// which is how an input already spent in a block looks to it), RFC 7807 errors otherwise.
+test('ARC answers SEEN_ON_NETWORK, MINED, orphans with 200, and RFC 7807 errors with the ARC codes', async () => {
   const { key, address, coin } = await fundedKey(net, 10000)
   const tx = await signedTx([{ ...coin, key }], [{ satoshis: 9000, address }])
   let r = await net.post('/arc/v1/tx', { rawTx: tx.toHex() })
@@ -33,9 +36,10 @@ test('ARC answers SEEN_ON_NETWORK, then MINED, and RFC 7807 errors with the ARC 
   assert.equal(r.json.blockHash, mined.hash)
 
   r = await net.post('/arc/v1/tx', { rawTx: rival.toHex() })
-  assert.equal(r.status, 462)
-  assert.equal(r.json.title, 'Invalid inputs')
-  assert.equal(r.json.extraInfo, 'Missing inputs')
+  assert.equal(r.status, 200)
+  assert.equal(r.json.txStatus, 'SEEN_IN_ORPHAN_MEMPOOL')
+  assert.equal(r.json.txid, rival.id('hex'))
+  assert.equal(net.dn.chain.getTx(rival.id('hex')), null)
 
   const next = { txid: tx.id('hex'), vout: 0, satoshis: 9000, script: coin.script, key }
   r = await net.post('/arc/v1/tx', { rawTx: (await signedTx([next], [{ satoshis: 9000, address }])).toHex() })
@@ -106,6 +110,24 @@ test('GorillaPool lists inscriptions with their origin, follows them when they m
   assert.deepEqual((await net.get('/gorillapool/api/txos/address/' + owner.toAddress() + '/unspent')).json, [])
   const plain = (await net.get('/gorillapool/api/txos/address/' + address + '/unspent')).json
   assert.equal(plain.find((t) => t.txid === move.id('hex')).origin, null)
+})
+
+// GorillaPool lists outputs locked by a script under their owner's address, with data.lock;
+// WhatsOnChain, which indexes the owner's P2PKH script, does not list them.
+test('GorillaPool lists an output locked to an address with data.lock; WhatsOnChain does not', async () => {
+  const owner = PrivateKey.fromRandom().toAddress()
+  const locked = (await net.post('/admin/lock', { address: owner, satoshis: 50000, until: 900000 })).json
+  const plain = (await net.post('/admin/fund', { address: owner, satoshis: 20000 })).json.txid
+  const txos = (await net.get('/gorillapool/api/txos/address/' + owner + '/unspent')).json
+  const lock = txos.find((t) => t.outpoint === locked.outpoint)
+  assert.equal(lock.owner, owner)
+  assert.equal(lock.satoshis, 50000)
+  assert.equal(lock.origin, null)
+  assert.deepEqual(lock.data, { lock: { address: owner, until: 900000 } })
+  assert.deepEqual(txos.find((t) => t.txid === plain).data, {})
+  const woc = (await net.get(WOC + '/address/' + owner + '/unspent/all')).json.result
+  assert.deepEqual(woc.map((u) => u.tx_hash), [plain])
+  assert.equal((await net.post('/admin/lock', { address: owner, satoshis: 5, until: 0 })).status, 400)
 })
 
 test('the download page carries the current build, which the admin can change', async () => {
