@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # CTest fixture for the tests that need the devnet.
-#   devnet_fixture.sh start WORKDIR   starts tools/devnet/devnet on a free port with a fresh state
-#                                     folder WORKDIR/state, waits for its ready line and writes
-#                                     WORKDIR/devnet_info.json {"port","ca","state","admin"}
+#   devnet_fixture.sh start WORKDIR [OPTION VALUE...]
+#                                     starts tools/devnet/devnet on a free port with a fresh state
+#                                     folder WORKDIR/state and the extra devnet options given (e.g.
+#                                     --woc-rate-limit 3), waits for its ready line and writes
+#                                     WORKDIR/devnet_info.json
+#                                     {"port","ca","state","admin","woc_rate_limit"}
 #   devnet_fixture.sh stop WORKDIR    stops it with SIGTERM (SIGKILL after 10 s)
 # The devnet runs detached from CTest with its output in WORKDIR/devnet.log and devnet.err, and
 # ends by itself after 90 minutes, so a test run that dies before the stop leaves no process for
@@ -18,6 +21,8 @@ if [ -z "$command" ] || [ -z "$workdir" ]; then
   exit 2
 fi
 pidfile="$workdir/devnet.pid"
+shift 2 || true
+extra=("$@")
 
 # True when PID is a running devnet of this work folder (a recycled pid is left alone).
 is_ours() {
@@ -63,7 +68,7 @@ case "$command" in
     rm -rf "${workdir:?}/state" "$workdir/devnet_info.json" "$workdir/devnet.log" "$workdir/devnet.err"
     # Blocks only on POST /admin/mine, so tests decide when things confirm.
     setsid node "$devnet" start --port 0 --state "$workdir/state" --block-seconds 0 --lifetime 5400 \
-      </dev/null >"$workdir/devnet.log" 2>"$workdir/devnet.err" &
+      "${extra[@]}" </dev/null >"$workdir/devnet.log" 2>"$workdir/devnet.err" &
     pid=$!
     echo "$pid" >"$pidfile"
     for _ in $(seq 600); do
@@ -87,8 +92,8 @@ case "$command" in
     node -e '
       const fs = require("fs")
       const line = fs.readFileSync(process.argv[1], "utf8").split("\n")[0]
-      const { port, ca, state, admin } = JSON.parse(line)
-      fs.writeFileSync(process.argv[2] + ".tmp", JSON.stringify({ port, ca, state, admin }) + "\n")
+      const { port, ca, state, admin, woc_rate_limit } = JSON.parse(line)
+      fs.writeFileSync(process.argv[2] + ".tmp", JSON.stringify({ port, ca, state, admin, woc_rate_limit }) + "\n")
       fs.renameSync(process.argv[2] + ".tmp", process.argv[2])
     ' "$workdir/devnet.log" "$workdir/devnet_info.json"
     echo "devnet_fixture: devnet $pid ready: $(cat "$workdir/devnet_info.json")"

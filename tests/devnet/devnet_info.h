@@ -21,6 +21,8 @@ struct DevnetInfo {
   std::string ca;     // the devnet's CA certificate (PEM): trust only this
   std::string state;  // its state folder
   std::string admin;  // https://127.0.0.1:PORT/admin
+  // WhatsOnChain requests a second the devnet answers before 429 (--woc-rate-limit); 0: no limit.
+  int woc_rate_limit = 0;
 
   // https://127.0.0.1:PORT, the base of every path prefix ("/woc", "/arc", "/gorillapool", ...).
   std::string base() const { return "https://127.0.0.1:" + std::to_string(port); }
@@ -64,6 +66,15 @@ inline std::optional<DevnetInfo> read_devnet_info(std::string* error = nullptr) 
       return fail(std::string(path) + " has no \"" + key + "\"");
     }
     *field = it->get<std::string>();
+  }
+  // Optional: a file written before the devnet reported its limit has none.
+  const auto limit = doc.find("woc_rate_limit");
+  if (limit != doc.end() && !limit->is_null()) {
+    if (!limit->is_number_integer() || limit->get<int64_t>() < 0 ||
+        limit->get<int64_t>() > 1000000) {
+      return fail(std::string(path) + " has a bad \"woc_rate_limit\"");
+    }
+    info.woc_rate_limit = static_cast<int>(limit->get<int64_t>());
   }
   return info;
 }

@@ -24,10 +24,12 @@ class DevnetInfoFile : public ::testing::Test {
 };
 
 TEST_F(DevnetInfoFile, reads_what_the_fixture_writes) {
-  write(R"({"port":47823,"ca":"/s/ca.pem","state":"/s","admin":"https://127.0.0.1:47823/admin"})");
+  write(R"({"port":47823,"ca":"/s/ca.pem","state":"/s","admin":"https://127.0.0.1:47823/admin",)"
+        R"("woc_rate_limit":3})");
   const auto info = devnet::read_devnet_info();
   ASSERT_TRUE(info.has_value());
   EXPECT_EQ(info->port, 47823);
+  EXPECT_EQ(info->woc_rate_limit, 3);
   EXPECT_EQ(info->ca, "/s/ca.pem");
   EXPECT_EQ(info->base(), "https://127.0.0.1:47823");
   EXPECT_EQ(info->service_base(), "https://svc.orbweave.test:47823");
@@ -47,7 +49,8 @@ TEST_F(DevnetInfoFile, refuses_missing_variable_file_and_fields_with_a_reason) {
         "{\"port\":70000,\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}",
         "{\"port\":5,\"ca\":\"\",\"state\":\"b\",\"admin\":\"c\"}",
         "{\"port\":5,\"ca\":\"a\",\"state\":\"b\"}",
-        "{\"port\":5.5,\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}"}) {
+        "{\"port\":5.5,\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\"}",
+        "{\"port\":5,\"ca\":\"a\",\"state\":\"b\",\"admin\":\"c\",\"woc_rate_limit\":-1}"}) {
     write(text);
     error.clear();
     EXPECT_FALSE(devnet::read_devnet_info(&error).has_value()) << text;
