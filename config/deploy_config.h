@@ -31,6 +31,9 @@ struct DeployConfig {
   // Certificate authority file to trust instead of the system store. Empty on the main
   // network; a relative path is taken inside the Orbweave data directory.
   std::string_view ca_file;
+  // WhatsOnChain requests a second this process sends at most (every caller, every thread): the
+  // keyless service answers 429 above about 3. 0 leaves them unpaced.
+  int woc_requests_per_second;
 };
 
 const DeployConfig& deploy_config();

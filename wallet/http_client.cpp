@@ -1,6 +1,9 @@
 #include "wallet/http_client.h"
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string_view>
 #include <thread>
 
@@ -89,29 +92,76 @@ void set_common_options(CURL* handle, const std::string& url, BodySink& sink,
   if (!ca_path.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, ca_path.c_str());
 }
 
+// ---- The WhatsOnChain pacer ---------------------------------------------------------------------
+// Request starts are spread (1000 + guard) / rate milliseconds apart, so any second the service
+// measures holds at most `rate` of them. The time kept is when the last request really started,
+// so a thread that wakes late (a busy machine) pushes the ones after it back instead of letting
+// them bunch up behind it; the guard covers a connection that takes a little longer to arrive
+// than the next one. A 429 all the same means the service counts differently from us (another
+// program on this address, a lower limit): nothing starts for a second after it.
+constexpr long kPacerGuardMs = 200;
+constexpr auto kPacerBackoff = std::chrono::seconds(1);
+
+struct WocPacer {
+  std::mutex mutex;  // a leaf: nothing else is taken while it is held; released while waiting
+  std::condition_variable wake;
+  std::chrono::steady_clock::time_point last_start{};
+  std::chrono::steady_clock::time_point not_before{};
+};
+
+WocPacer& woc_pacer() {
+  static WocPacer pacer;
+  return pacer;
+}
+
+// Waits until this request may start and records it as started.
+void wait_for_woc_turn(int rate) {
+  const auto spacing = std::chrono::microseconds((1000 + kPacerGuardMs) * 1000 / rate);
+  auto& pacer = woc_pacer();
+  std::unique_lock<std::mutex> lock(pacer.mutex);
+  for (;;) {
+    const auto earliest = std::max(pacer.not_before, pacer.last_start + spacing);
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= earliest) {
+      pacer.last_start = now;
+      return;
+    }
+    pacer.wake.wait_until(lock, earliest);
+  }
+}
+
+void woc_answered_rate_limit() {
+  auto& pacer = woc_pacer();
+  std::lock_guard<std::mutex> lock(pacer.mutex);
+  pacer.not_before = std::max(pacer.not_before, std::chrono::steady_clock::now() + kPacerBackoff);
+}
+
 enum class PinMode { when_named, bare_host_always };
 
 // One request on a fresh handle. False only when no handle could be made.
 bool perform_request(const std::string& url, std::string& body, const RequestOptions& options,
                      PinMode pin, TransferResult& result) {
   result = TransferResult{};
+  const NetworkEndpoints endpoints = network_endpoints();
+  const bool paced = endpoints.woc_requests_per_second > 0 && is_whatsonchain_url(url, endpoints);
   CURL* handle = curl_easy_init();
   if (!handle) return false;
-  const std::string ca_path = ca_file_path(network_endpoints().ca_file);
+  const std::string ca_path = ca_file_path(endpoints.ca_file);
   BodySink sink{&body};
   set_common_options(handle, url, sink, options, ca_path);
   curl_slist* resolve = nullptr;
   if (pin == PinMode::when_named) {
     resolve = apply_service_resolve(handle, url);
   } else {
-    const NetworkEndpoints endpoints = network_endpoints();
     const std::string entry = endpoints.service_host + ":" +
                               std::to_string(endpoints.service_port) + ":" + endpoints.service_ip;
     resolve = curl_slist_append(nullptr, entry.c_str());
     if (resolve) curl_easy_setopt(handle, CURLOPT_RESOLVE, resolve);
   }
+  if (paced) wait_for_woc_turn(endpoints.woc_requests_per_second);
   result.code = curl_easy_perform(handle);
   curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &result.status);
+  if (paced && result.status == 429) woc_answered_rate_limit();
   result.too_large = sink.too_large;
   curl_easy_cleanup(handle);
   if (resolve) curl_slist_free_all(resolve);
@@ -181,7 +231,14 @@ NetworkEndpoints network_endpoints() {
   endpoints.ordinals_content_base = std::string(deployed.ordinals_content_base);
   endpoints.arc_base = std::string(deployed.arc_base);
   endpoints.ca_file = std::string(deployed.ca_file);
+  endpoints.woc_requests_per_second = deployed.woc_requests_per_second;
   return endpoints;
+}
+
+bool is_whatsonchain_url(const std::string& url, const NetworkEndpoints& endpoints) {
+  const std::string& base = endpoints.woc_base;
+  if (base.empty() || url.compare(0, base.size(), base) != 0) return false;
+  return url.size() == base.size() || url[base.size()] == '/' || url[base.size()] == '?';
 }
 
 std::string service_base_url() {

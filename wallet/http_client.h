@@ -3,6 +3,11 @@
 // functions may run on several worker threads at once. libcurl itself is initialised once by the
 // program's start-up (curl_global_init), never here.
 //
+// WhatsOnChain allows a keyless client about 3 requests a second and answers 429 beyond that.
+// The board, the unspent refresh, the pot lookup and the broadcast mirror all ask it from their
+// own threads, so every request to it, from any of these functions on any thread, waits for its
+// turn on one process-wide pacer (guarded by its own leaf mutex, never held while waiting).
+//
 // The maker's service host is pinned to its configured IPv4 address on every request whose URL
 // names it. The endpoints come from the compiled-in deployment values (config/deploy_config.h), so
 // every program or test that links this module also links one ostakka_config_* library.
@@ -38,6 +43,8 @@ struct NetworkEndpoints {
   // Certificate authority file to trust instead of the system store. Empty: the system store.
   // A relative path is taken inside the Korb data directory.
   std::string ca_file;
+  // Every request to woc_base is paced to at most this many a second, process-wide; 0: unpaced.
+  int woc_requests_per_second = 0;
 };
 
 // A copy of the endpoints in force.
@@ -46,6 +53,9 @@ NetworkEndpoints network_endpoints();
 std::string service_base_url();
 // WhatsOnChain main-network API root: woc_base + "/v1/bsv/main".
 std::string woc_api_base();
+
+// True when the URL goes to WhatsOnChain (begins with woc_base followed by "/", "?" or nothing).
+[[nodiscard]] bool is_whatsonchain_url(const std::string& url, const NetworkEndpoints& endpoints);
 
 // GET with the rate-limit retry (429: up to four attempts, pauses 400, 800, 1600 ms). True for a
 // 2xx status, or 404 when accept_404 is set; body and error are cleared at every attempt.

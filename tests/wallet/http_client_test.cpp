@@ -1,5 +1,6 @@
-// The HTTP client against a local server: rate-limit retries and their pauses, the accepted 404,
-// the user-visible error texts, the service pin and the response size limit.
+// The HTTP client against a local server: rate-limit retries and their pauses, the WhatsOnChain
+// pacer, the accepted 404, the user-visible error texts, the service pin and the response size
+// limit.
 #include "wallet/http_client.h"
 
 #include <gtest/gtest.h>
@@ -7,10 +8,13 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "wallet/http_test_seam.h"
 #include "wallet/local_http_server.h"
@@ -98,6 +102,53 @@ TEST_F(HttpClientTest, post_attempt_budget_on_429) {
   EXPECT_GE(gap_ms(second[0], second[1]), 380);
   EXPECT_EQ(second[0].method, "POST");
   EXPECT_EQ(second[0].body, "{\"x\":1}");
+}
+
+// Every WhatsOnChain request of the process takes its turn on one pacer, whichever function sends
+// it and from whichever thread: no second holds more than the configured number of them. Other
+// hosts (a base that merely starts alike included) are not held back, and a 429 that gets through
+// all the same makes the next turn wait a second.
+TEST_F(HttpClientTest, whatsonchain_requests_share_one_pacer) {
+  std::atomic<bool> answer_429_once{true};
+  LocalHttpServer server([&](const Request& r) {
+    if (r.target == "/woc/busy" && answer_429_once.exchange(false)) return Response{429, ""};
+    return Response{200, "{}"};
+  });
+  auto endpoints = test_server::endpoints_for(server, kPinnedHost);
+  endpoints.woc_requests_per_second = 10;
+  wallet::set_network_endpoints_for_test(endpoints);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 5; ++i) {
+        std::string body, error;
+        nlohmann::json json;
+        const std::string url = server.base() + "/woc/" + std::to_string(t);
+        if (t == 0) (void)wallet::app_http_get_json(url, json);
+        if (t == 1) (void)wallet::wallet_http_post_json(url, "{}", body, error, 10, 1);
+        if (t == 2) (void)wallet::wallet_http_get(url + "?x", body, error, 10, false);
+      }
+    });
+  }
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 10; ++i) {
+    std::string body, error;
+    EXPECT_TRUE(wallet::wallet_http_get(server.base() + "/wocx/" + std::to_string(i), body, error,
+                                        10, false));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000))
+      << "ten turns of the pacer would take over a second";
+  for (auto& thread : threads) thread.join();
+  const auto paced = server.requests_to("/woc/");
+  ASSERT_EQ(paced.size(), 15u);
+  for (std::size_t i = 0; i + 10 < paced.size(); ++i)
+    EXPECT_GE(gap_ms(paced[i], paced[i + 10]), 1000) << "eleven requests within a second at " << i;
+
+  std::string body, error;
+  EXPECT_TRUE(wallet::wallet_http_get(server.base() + "/woc/busy", body, error, 10, false));
+  const auto busy = server.requests_to("/woc/busy");
+  ASSERT_EQ(busy.size(), 2u);
+  EXPECT_GE(gap_ms(busy[0], busy[1]), 990) << "the retry did not wait for the pacer's pause";
 }
 
 // Readers that treat "not found" as "empty" ask for it; everyone else gets the error text.
