@@ -79,6 +79,32 @@ void mirror_to_whatsonchain(const std::string& body) {
   }).detach();
 }
 
+// ARC's documented txStatus values (ARC's "Transaction lifecycle" documentation) and what each
+// means for a payment. From STORED on, ARC keeps the transaction and sends it again until the
+// network has it (STORED, ANNOUNCED_TO_NETWORK, REQUESTED_BY_NETWORK, SENT_TO_NETWORK), or the
+// network has it (ACCEPTED_BY_NETWORK, SEEN_ON_NETWORK, MINED): those are a success. Before STORED
+// (UNKNOWN, QUEUED, RECEIVED) nothing promises it will ever be sent; SEEN_IN_ORPHAN_MEMPOOL means
+// its parents were not found (inputs unknown, or already spent in a block); MINED_IN_STALE_BLOCK
+// means only a block off the longest chain holds it; DOUBLE_SPEND_ATTEMPTED and REJECTED are
+// refusals. A status not in the list is not a success either. nullptr: a success.
+const char* arc_status_refusal(const std::string& status) {
+  static constexpr std::string_view kTaken[] = {"STORED",
+                                                "ANNOUNCED_TO_NETWORK",
+                                                "REQUESTED_BY_NETWORK",
+                                                "SENT_TO_NETWORK",
+                                                "ACCEPTED_BY_NETWORK",
+                                                "SEEN_ON_NETWORK",
+                                                "MINED"};
+  if (std::find(std::begin(kTaken), std::end(kTaken), status) != std::end(kTaken)) return nullptr;
+  if (status == "SEEN_IN_ORPHAN_MEMPOOL") return "its inputs are unknown or already spent";
+  if (status == "MINED_IN_STALE_BLOCK") return "only a block off the longest chain holds it";
+  if (status == "DOUBLE_SPEND_ATTEMPTED") return "another transaction already spends its inputs";
+  if (status == "REJECTED") return "the network rejected it";
+  if (status == "UNKNOWN" || status == "QUEUED" || status == "RECEIVED")
+    return "ARC has not stored it, so nothing will send it";
+  return "not a status that says the network has it";
+}
+
 }  // namespace
 
 bool is_missing_inputs(std::string_view text) {
@@ -122,12 +148,15 @@ bool read_arc_answer(const std::string& body, const std::string& own_txid, std::
   }
   const std::string status = string_member(document, "txStatus");
   const std::string extra = string_member(document, "extraInfo");
-  if (status == "REJECTED" || status == "DOUBLE_SPEND_ATTEMPTED") {
-    error = extra.empty() ? status : extra;
-    return false;
-  }
-  if (is_missing_inputs(extra)) {
-    error = extra;
+  const char* refusal = arc_status_refusal(status);
+  if (!refusal && is_missing_inputs(extra)) refusal = "its inputs are unknown or already spent";
+  if (refusal) {
+    const bool named = !status.empty() && status.size() <= 40 &&
+                       std::all_of(status.begin(), status.end(), [](unsigned char c) {
+                         return std::isupper(c) || std::isdigit(c) || c == '_';
+                       });
+    error = std::string(kArcAnswered) + (named ? status : "an unknown status") + ": " + refusal;
+    if (!extra.empty()) error += " (" + extra.substr(0, kMaxDetail) + ")";
     return false;
   }
   if (is_txid_hex(string_member(document, "txid")) || is_txid_hex(own_txid)) return true;
@@ -189,6 +218,10 @@ std::string broadcast_transaction(const std::vector<SpendCandidate>& inputs,
   if (is_missing_inputs(error)) {
     std::string arc_error;
     if (broadcast_arc(hex, txid, arc_error)) return succeed(inputs, outputs, txid);
+    // ARC looked at the transaction and named a status that does not mean the network has it:
+    // that is the clearer answer, and the one that tells the payment not to take the inputs for
+    // spent (to ARC an input it cannot find is an orphan's, not necessarily a spent one).
+    if (arc_error.rfind(kArcAnswered, 0) == 0) return "error: broadcast failed: " + arc_error;
   }
   return "error: broadcast failed: " + error;
 }

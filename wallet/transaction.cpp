@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <mutex>
 
@@ -196,15 +197,6 @@ Transaction transaction_of(const std::vector<SpendCandidate>& inputs,
   return tx;
 }
 
-bool is_p2pkh(const Bytes& script, Hash160& hash) {
-  if (script.size() != 25 || script[0] != 0x76 || script[1] != 0xa9 || script[2] != 0x14 ||
-      script[23] != 0x88 || script[24] != 0xac) {
-    return false;
-  }
-  std::copy(script.begin() + 3, script.begin() + 23, hash.begin());
-  return true;
-}
-
 bool is_zero(const Hash160& hash) {
   return std::all_of(hash.begin(), hash.end(), [](unsigned char b) { return b == 0; });
 }
@@ -297,6 +289,15 @@ void append_push(Bytes& script, const unsigned char* data, std::size_t size) {
   script.insert(script.end(), data, data + size);
 }
 
+bool is_p2pkh_script(const Bytes& script, Hash160& hash) {
+  if (script.size() != 25 || script[0] != 0x76 || script[1] != 0xa9 || script[2] != 0x14 ||
+      script[23] != 0x88 || script[24] != 0xac) {
+    return false;
+  }
+  std::copy(script.begin() + 3, script.begin() + 23, hash.begin());
+  return true;
+}
+
 Bytes data_script(const Bytes& payload) {
   Bytes script{0x00, 0x6a};
   append_push(script, payload.data(), payload.size());
@@ -358,6 +359,38 @@ bool parse_transaction(const Bytes& raw, Transaction& tx) {
   }
   if (!reader.read_u32(tx.lock_time)) return false;
   return reader.left() == 0;
+}
+
+bool parse_transaction_hex(std::string_view hex, const std::string& txid, Transaction& tx) {
+  tx = Transaction{};
+  auto is_padding = [](char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '"';
+  };
+  while (!hex.empty() && is_padding(hex.front())) hex.remove_prefix(1);
+  while (!hex.empty() && is_padding(hex.back())) hex.remove_suffix(1);
+  if (hex.empty() || hex.size() > kMaxRawTransactionHex) return false;
+  const Bytes raw = hex_decode(hex);
+  if (raw.empty() || !parse_transaction(raw, tx)) {
+    tx = Transaction{};
+    return false;
+  }
+  std::string wanted = txid;
+  std::transform(wanted.begin(), wanted.end(), wanted.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (!wanted.empty() && transaction_txid(raw) != wanted) {
+    tx = Transaction{};
+    return false;
+  }
+  return true;
+}
+
+bool raw_output_script(std::string_view hex, const std::string& txid, uint32_t vout,
+                       Bytes& script) {
+  script.clear();
+  Transaction tx;
+  if (!parse_transaction_hex(hex, txid, tx) || vout >= tx.outputs.size()) return false;
+  script = std::move(tx.outputs[vout].script);
+  return true;
 }
 
 std::string transaction_txid(const Bytes& serialized) {
@@ -533,7 +566,7 @@ void record_sent_transaction(const std::vector<SpendCandidate>& inputs,
   for (std::size_t index = 0; index < outputs.size(); ++index) {
     const TxOutput& output = outputs[index];
     Hash160 owner{};
-    if (output.amount < 1 || !is_p2pkh(output.script, owner)) continue;
+    if (output.amount < 1 || !is_p2pkh_script(output.script, owner)) continue;
     if (!is_own_hash160(owner, spent_owners, extra_own_hash)) continue;
     const auto vout = static_cast<uint32_t>(index);
     if (is_pending_outpoint(txid, vout)) continue;
@@ -644,6 +677,15 @@ std::string send_outputs(const std::vector<TxOutput>& outputs) {
     if (tx_known(last.txid)) {
       wipe_candidates(inputs);
       return finish(finish_known(last));
+    }
+    if (result.rfind(kArcRefusal, 0) == 0) {
+      // ARC says the network does not have the transaction (an orphan, a refusal): the payment
+      // ends with its words, and nothing is recorded or marked spent, since an input ARC cannot
+      // find may only be unknown to it. The lists it was built from may be stale: the next
+      // payment reads them again.
+      invalidate_unspent_cache();
+      wipe_candidates(inputs);
+      return finish(result);
     }
     if (result.find("mempool-conflict") != std::string::npos) {
       mark_inputs_spent(inputs);

@@ -38,6 +38,8 @@ struct Transaction {
 
 // 76 a9 14 <hash160> 88 ac.
 Bytes p2pkh_script(const Hash160& hash);
+// True for exactly 76 a9 14 <hash160> 88 ac; the hash160 goes to `hash`.
+[[nodiscard]] bool is_p2pkh_script(const Bytes& script, Hash160& hash);
 // 00 6a followed by one push of the payload.
 Bytes data_script(const Bytes& payload);
 Bytes data_script(std::string_view payload);
@@ -55,6 +57,19 @@ Bytes serialize_transaction(const Transaction& tx);
 // Reads raw transaction bytes (untrusted: every count and length is checked against what is left,
 // trailing bytes are refused). False on any malformed input; never throws.
 [[nodiscard]] bool parse_transaction(const Bytes& raw, Transaction& tx);
+// The longest raw transaction text read back from a service: a body the HTTP client accepts.
+inline constexpr std::size_t kMaxRawTransactionHex = 32u * 1024u * 1024u;
+// Reads a raw transaction given as hex text, as WhatsOnChain's "/tx/<txid>/hex" serves it (white
+// space and double quotes around it are ignored). True only when the whole text parses and, when
+// `txid` is not empty, the transaction hashes to it (either case): a service cannot hand us
+// another transaction than the one asked for. Untrusted input: bounded, never throws.
+[[nodiscard]] bool parse_transaction_hex(std::string_view hex, const std::string& txid,
+                                         Transaction& tx);
+// The locking script of output `vout` of a raw transaction's hex (read as parse_transaction_hex
+// does); false when the text is not that transaction or it has no such output. For outputs whose
+// script a decoded answer cut short ("isTruncated").
+[[nodiscard]] bool raw_output_script(std::string_view hex, const std::string& txid, uint32_t vout,
+                                     Bytes& script);
 // SHA-256d of the serialization, byte-reversed, as 64 lowercase hex characters ("" for no bytes).
 std::string transaction_txid(const Bytes& serialized);
 

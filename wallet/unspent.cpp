@@ -29,6 +29,7 @@
 #include "wallet/keys.h"
 #include "wallet/ow_korb_wallet.h"
 #include "wallet/private_file.h"
+#include "wallet/transaction.h"
 
 namespace wallet {
 namespace {
@@ -53,6 +54,10 @@ constexpr uint64_t kMaxReceiveAddresses = 1000;
 constexpr std::size_t kMaxFetchThreads = 32;
 // Largest list we keep for one address; far above what any wallet of ours holds.
 constexpr std::size_t kMaxUtxosPerAddress = 20000;
+// A paged unspent list is followed this far (50,000 confirmed outputs, past the limit above).
+constexpr std::size_t kMaxUnspentPages = 50;
+// A next-page token is a short opaque text; a longer one is not followed.
+constexpr std::size_t kMaxPageToken = 1024;
 // No output can hold more than every coin there will ever be; a larger value is not a real one.
 constexpr int64_t kMaxSatoshis = 2100000000000000;
 // Largest spent-set file we read back.
@@ -132,6 +137,21 @@ std::string lower(std::string text) {
   for (char& c : text)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return text;
+}
+
+// Percent-encodes a query value: only unreserved characters stay as they are.
+std::string query_escape(const std::string& value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (const unsigned char c : value) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.' || c == '_' || c == '~') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out += {'%', kDigits[c >> 4], kDigits[c & 15]};
+    }
+  }
+  return out;
 }
 
 std::string data_dir() {
@@ -536,17 +556,40 @@ void offer_pending(UnspentState& s, Gathering& g) {
   }
 }
 
+// One of our own transactions as a service gives it back: the decoded form where one is served,
+// else the raw transaction ("/tx/<txid>/hex"; WhatsOnChain has no decoded path), read by our own
+// parser. No lock needed.
+bool read_own_transaction(const std::string& txid, DecodedTransaction& tx, std::string& error) {
+  const std::string base = woc_api_base() + "/tx/" + txid;
+  std::string body;
+  if (wallet_http_get(base + "/decoded", body, error, kWocTimeout, false) &&
+      parse_decoded_transaction(parse_json(body), tx))
+    return true;
+  if (!wallet_http_get(base + "/hex", body, error, kWocTimeout, false)) return false;
+  Transaction raw;
+  if (!parse_transaction_hex(body, txid, raw)) {
+    error = "bad transaction";
+    return false;
+  }
+  tx = {};
+  for (const auto& input : raw.inputs) tx.inputs.push_back({input.txid, input.vout});
+  for (std::size_t n = 0; n < raw.outputs.size(); ++n)
+    tx.outputs.push_back(
+        {static_cast<uint32_t>(n), raw.outputs[n].amount, std::move(raw.outputs[n].script)});
+  return true;
+}
+
 // Recovers change from one of our own transactions when nothing else is left: its outputs that pay
 // the wallet and are not spent become pending outputs. False when the transaction was not read.
 bool recover_outputs_of(UnspentState*& s, const std::string& txid, std::string& error) {
   if (!is_txid_hex(txid)) return false;
   const std::string key_before = wallet_key();
-  std::string body, fetch_error;
+  std::string fetch_error;
+  DecodedTransaction tx;
   bool fetched = false;
   {
     SessionRelease released;
-    fetched = wallet_http_get(woc_api_base() + "/tx/" + txid + "/decoded", body, fetch_error,
-                              kWocTimeout, false);
+    fetched = read_own_transaction(txid, tx, fetch_error);
   }
   if (!session_available() || wallet_key() != key_before) {
     error = "wallet changed.";
@@ -557,15 +600,9 @@ bool recover_outputs_of(UnspentState*& s, const std::string& txid, std::string& 
     error = fetch_error;
     return false;
   }
-  DecodedTransaction tx;
-  if (!parse_decoded_transaction(parse_json(body), tx)) return false;
   for (const auto& output : tx.outputs) {
-    if (output.value < 1 || output.script.size() != 25 || output.script[0] != 0x76 ||
-        output.script[1] != 0xa9 || output.script[2] != 0x14 || output.script[23] != 0x88 ||
-        output.script[24] != 0xac)
-      continue;
     Hash160 owner{};
-    std::copy(output.script.begin() + 3, output.script.begin() + 23, owner.begin());
+    if (output.value < 1 || !is_p2pkh_script(output.script, owner)) continue;
     if (set_has(s->spent, txid, output.n) || list_has(s->pending, txid, output.n)) continue;
     PendingOutput pending{txid, output.n, output.value, {}, {}, owner};
     if (!find_key_for_address(address_from_hash160(owner), pending.private_key_hex,
@@ -639,8 +676,11 @@ bool parse_spendable_list(const nlohmann::json& document, std::vector<UtxoRef>& 
     const auto* origin = member(item, "origin");
     if (origin && !origin->is_null()) continue;  // an inscription
     const auto* data = member(item, "data");
+    // Tokens and inscriptions are not plain coin, and an output locked by a script ("lock") is
+    // not a P2PKH output at all: signed as one, its spend fails the script check.
     if (data && data->is_object() &&
-        (data->contains("bsv21") || data->contains("bsv20") || data->contains("insc")))
+        (data->contains("bsv21") || data->contains("bsv20") || data->contains("insc") ||
+         data->contains("lock")))
       continue;
     std::string txid = string_member(item, "txid");
     const auto index = index_member(item, "vout");
@@ -688,20 +728,34 @@ bool parse_decoded_transaction(const nlohmann::json& document, DecodedTransactio
 namespace {
 
 // One WhatsOnChain list read. An address the service has never seen answers 404: an empty list.
+// A paged list ("/unspent/all" pages its confirmed outputs 1000 at a time) is followed by the
+// token each page names for the next, up to kMaxUnspentPages pages; a page that cannot be read
+// fails the whole list, since a part of it would undercount the pot and drop our pending change.
 enum class ListRead { ok, request_failed, bad_document };
 
-ListRead read_woc_list(const std::string& url, std::vector<UtxoRef>& out, std::string& error) {
-  std::string body, request_error;
-  if (!wallet_http_get(url, body, request_error, kWocTimeout, false)) {
-    if (request_error.rfind("HTTP 404", 0) == 0) return ListRead::ok;
-    error = request_error;
-    return ListRead::request_failed;
+ListRead read_woc_list(const std::string& url, std::vector<UtxoRef>& out, std::string& error,
+                       bool paged = false) {
+  std::string token;
+  std::unordered_set<std::string> tokens_seen;
+  for (std::size_t page = 0; page < kMaxUnspentPages; ++page) {
+    const std::string page_url = token.empty() ? url : url + "?token=" + query_escape(token);
+    std::string body, request_error;
+    if (!wallet_http_get(page_url, body, request_error, kWocTimeout, false)) {
+      if (page == 0 && request_error.rfind("HTTP 404", 0) == 0) return ListRead::ok;
+      error = request_error;
+      return ListRead::request_failed;
+    }
+    const auto document = parse_json(body);
+    if (!parse_unspent_list(document, out)) {
+      error = "bad utxo list";
+      return ListRead::bad_document;
+    }
+    token = paged ? string_member(document, "nextPageToken") : std::string();
+    if (token.empty() || token.size() > kMaxPageToken || !tokens_seen.insert(token).second ||
+        out.size() >= kMaxUtxosPerAddress)
+      return ListRead::ok;
   }
-  if (!parse_unspent_list(parse_json(body), out)) {
-    error = "bad utxo list";
-    return ListRead::bad_document;
-  }
-  return ListRead::ok;
+  return ListRead::ok;  // the pages past the bound stay unread
 }
 
 // Outpoints spent by transactions of the address that are still in the mempool.
@@ -743,7 +797,7 @@ bool fetch_unspent_balance_source(const std::string& address, std::vector<UtxoRe
   confirmed = false;
   const std::string base = woc_api_base() + "/address/" + address;
   std::string last_error;
-  bool read = read_woc_list(base + "/unspent/all", out, last_error) == ListRead::ok;
+  bool read = read_woc_list(base + "/unspent/all", out, last_error, true) == ListRead::ok;
   if (read) {
     confirmed = true;
   } else {
@@ -889,6 +943,11 @@ void refresh_spendable() {
     result.confirmed = true;
     apply_fetch(s, result, true, true);
   }
+}
+
+void invalidate_unspent_cache() {
+  SessionGuard lock(session_mutex());
+  for (auto& entry : state().cache) entry.valid = false;
 }
 
 // ---- Public: candidates ------------------------------------------------------------------------

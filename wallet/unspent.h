@@ -75,11 +75,12 @@ std::string reversed_txid(const std::string& txid);
 // A WhatsOnChain unspent list: a bare array, or an object whose "result" is an array. Appends the
 // usable elements; false only when the document has neither shape. An empty list is a success.
 [[nodiscard]] bool parse_unspent_list(const nlohmann::json& document, std::vector<UtxoRef>& out);
-// A GorillaPool unspent list: skips inscriptions and tokens and anything of 1 satoshi or less.
+// A GorillaPool unspent list: skips inscriptions, tokens, outputs locked by a script ("lock") and
+// anything of 1 satoshi or less.
 // False when the document is not an array.
 [[nodiscard]] bool parse_spendable_list(const nlohmann::json& document, std::vector<UtxoRef>& out);
 
-// A decoded transaction (WhatsOnChain "/tx/<txid>" and "/tx/<txid>/decoded").
+// A decoded transaction (WhatsOnChain "/tx/<txid>"; also the raw "/tx/<txid>/hex" read back).
 struct DecodedInput {
   std::string txid;
   uint32_t vout = 0;
@@ -101,8 +102,10 @@ struct DecodedTransaction {
 // ---- Fetches ------------------------------------------------------------------------------------
 
 // WhatsOnChain reader with fallbacks, largest value first, duplicates dropped and outputs spent in
-// the mempool removed (asking for at most 50 mempool transactions). An address the service has
-// never seen (404) reads as an empty list. `confirmed` is set when the confirmed list was read.
+// the mempool removed (asking for at most 50 mempool transactions). "/unspent/all" is read page
+// by page (its next-page token, at most 50 pages). An address the service has never seen reads as
+// an empty list, whether it answers 404 or an empty list. `confirmed` is set when the confirmed
+// list was read.
 // Errors: the request's text, "bad utxo list" or "no utxos". No lock needed.
 [[nodiscard]] bool fetch_unspent_balance_source(const std::string& address,
                                                 std::vector<UtxoRef>& out, std::string& error,
@@ -126,6 +129,10 @@ std::vector<std::string> wallet_addresses();
 // After a payment failed for missing inputs: refetches every address from GorillaPool and
 // merges what it lists (minus the spent set) into the cache.
 void refresh_spendable();
+// Marks every cache entry not valid, so the next payment reads every address again. For a
+// broadcast refused in a way that says the cached outputs may not be spendable, without saying
+// which of them are spent.
+void invalidate_unspent_cache();
 
 // ---- Spend candidates -------------------------------------------------------------------------
 

@@ -18,6 +18,7 @@
 #include "korb/data_directory.h"
 #include "korb/session.h"
 #include "local_http_server.h"
+#include "wallet/broadcast.h"
 #include "wallet/encoding.h"
 #include "wallet/keys.h"
 #include "wallet/transaction.h"
@@ -212,7 +213,8 @@ TEST_F(PaymentsTest, spends_from_every_wallet_address_with_its_own_key) {
 }
 
 // When no service lists the change of the last payment and the local records of it are gone
-// too, the payment finds it again in the last sent transaction itself.
+// too, the payment finds it again in the last sent transaction itself, read from its raw form
+// (WhatsOnChain serves no decoded form at "/tx/<txid>/decoded"; the devnet answers 404 there).
 TEST_F(PaymentsTest, change_is_recovered_from_the_last_transaction_when_nothing_lists_it) {
   fund(20000);
   const std::string first = txid_of(pay_entry());
@@ -256,16 +258,16 @@ TEST_F(PaymentsTest, insufficient_funds_and_an_empty_wallet_give_their_texts) {
 }
 
 // A refused broadcast marks the inputs it used as spent and the next attempt pays with other
-// outputs; the devnet ends up with exactly one payment and the refused output untouched.
+// outputs; the devnet ends up with exactly one payment and the refused output untouched. (Missing
+// inputs go to ARC first; only when ARC cannot be asked does WhatsOnChain's word stand.)
 class RetryTest : public PaymentsTest {
  protected:
-  void pay_after_refusal(const std::string& woc_answer, bool arc_refuses) {
+  void pay_after_refusal(const std::string& woc_answer, bool arc_down) {
     const std::string big = fund(20000);
     const std::string small = fund(10000);
     fault_status("/oi/submit", 500, "own submission down");
     admin("fault/woc-broadcast", {{"answer", woc_answer}});
-    if (arc_refuses)
-      admin("fault/arc", {{"txStatus", "REJECTED"}, {"extraInfo", "Missing inputs"}});
+    if (arc_down) fault_status("/arc/v1/tx", 503, "ARC is down");
     const std::string result = pay_entry();
     const std::string txid = txid_of(result);
     ASSERT_EQ(txid.size(), 64u) << result;
@@ -294,6 +296,65 @@ TEST_F(RetryTest, missing_inputs_moves_on_to_other_outputs) {
 
 TEST_F(RetryTest, mempool_conflict_moves_on_to_other_outputs) {
   pay_after_refusal("mempool-conflict", false);
+}
+
+// ARC keeps a transaction whose inputs it cannot find as an orphan and answers 200 with
+// SEEN_IN_ORPHAN_MEMPOOL (an input spent in a block looks just so). That is no payment: the
+// player reads why, nothing is recorded or marked spent, and the next payment reads the lists
+// again and pays from what is really there.
+TEST_F(PaymentsTest, an_orphan_answer_ends_the_payment_with_nothing_spent) {
+  const std::string real = fund(20000);
+  const std::string ghost(64, '7');  // an output no transaction ever made
+  const json stale = {{"address", address_},
+                      {"error", ""},
+                      {"result", {{{"tx_hash", ghost}, {"tx_pos", 0}, {"value", 90000}}}}};
+  fault_status("/woc/v1/bsv/main/address/" + address_ + "/unspent/all", 200, stale.dump(), -1);
+  const std::string sent_before = wallet::last_sent_txid();
+  EXPECT_EQ(pay_entry(),
+            "error: broadcast failed: ARC answered SEEN_IN_ORPHAN_MEMPOOL: its inputs are unknown "
+            "or already spent");
+  EXPECT_FALSE(wallet::is_outpoint_spent(ghost, 0));
+  EXPECT_EQ(wallet::last_sent_txid(), sent_before);
+  EXPECT_TRUE(wallet::pending_outputs_snapshot().empty());
+
+  (void)admin("fault/clear", json::object());
+  const std::string paid = txid_of(pay_entry());
+  ASSERT_EQ(paid.size(), 64u);
+  EXPECT_EQ(decoded(paid).inputs.at(0).txid, real);
+}
+
+// The pot gains an output with every entry; past 1000 the service pages its list, and every page
+// counts (the unconfirmed outputs come on the first).
+TEST_F(PaymentsTest, every_page_of_a_large_pot_is_summed) {
+  const std::string pot = devnet_wallet::random_address();
+  ASSERT_EQ(admin("fund", {{"address", pot}, {"satoshis", 3000}, {"count", 1200}})
+                .value("txid", std::string())
+                .size(),
+            64u);
+  ASSERT_TRUE(devnet_wallet::mine(g_devnet));
+  ASSERT_EQ(devnet_wallet::fund(g_devnet, pot, 1234).size(), 64u);
+  EXPECT_EQ(wallet::fetch_address_unspent_total(pot), 1200 * 3000 + 1234);
+  EXPECT_EQ(wallet::fetch_address_unspent_total(devnet_wallet::random_address()), 0)
+      << "a never-used address is an empty pot";
+}
+
+// GorillaPool lists coins locked by a script under their owner's address ("data.lock"); they are
+// not plain P2PKH coins, and a spend signed as one would fail the script check.
+TEST_F(PaymentsTest, a_locked_output_is_never_offered) {
+  fund(20000);
+  const std::string locked =
+      admin("lock", {{"address", address_}, {"satoshis", 50000}, {"until", 900000}})
+          .value("txid", std::string());
+  ASSERT_EQ(locked.size(), 64u);
+  std::string error;
+  ASSERT_TRUE(wallet::ensure_fresh_unspent(error)) << error;
+  wallet::refresh_spendable();
+  std::vector<wallet::SpendCandidate> candidates;
+  int64_t total = 0;
+  ASSERT_TRUE(wallet::gather_spend_candidates(candidates, total, error));
+  EXPECT_EQ(total, 20000);
+  for (const auto& candidate : candidates) EXPECT_NE(candidate.txid, locked);
+  wallet::wipe_candidates(candidates);
 }
 
 // A 2xx broadcast answer without a txid is a success only when the network knows the

@@ -20,8 +20,10 @@
 #include "korb/registry.h"
 #include "korb/session.h"
 #include "tests/devnet/devnet_info.h"
+#include "wallet/encoding.h"
 #include "wallet/http_client.h"
 #include "wallet/http_test_seam.h"
+#include "wallet/keys.h"
 #include "wallet/mnemonic.h"
 
 namespace devnet_wallet {
@@ -40,6 +42,9 @@ inline void point_at_devnet(const DevnetInfo& info) {
   endpoints.ordinals_content_base = info.base() + "/gorillapool";
   endpoints.arc_base = info.base() + "/arc";
   endpoints.ca_file = info.ca;
+  // A devnet that plays WhatsOnChain's rate limit is met the way the shipped game meets the real
+  // one: every WhatsOnChain request paced to it.
+  endpoints.woc_requests_per_second = info.woc_rate_limit;
   wallet::set_network_endpoints_for_test(endpoints);
 }
 
@@ -83,6 +88,18 @@ inline std::string use_fresh_data_directory() {
   setenv("LOCALAPPDATA", pattern.c_str(), 1);
   korb::attach_app(pattern + "/game", "O-Stakka");
   return pattern;
+}
+
+// An address of a fresh random key: one nobody has paid yet.
+inline std::string random_address() {
+  std::array<unsigned char, 32> key{};
+  std::string public_key;
+  do {
+    if (RAND_bytes(key.data(), static_cast<int>(key.size())) != 1) return {};
+  } while (
+      !wallet::public_key_from_private(wallet::hex_encode(key.data(), key.size()), public_key));
+  const wallet::Bytes bytes = wallet::hex_decode(public_key);
+  return wallet::address_from_hash160(wallet::hash160(bytes.data(), bytes.size()));
 }
 
 inline std::string random_mnemonic() {

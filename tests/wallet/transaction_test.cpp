@@ -9,6 +9,7 @@
 #include <openssl/ecdsa.h>
 #include <stdlib.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -178,6 +179,37 @@ TEST(serialization, reader_refuses_malformed_bytes) {
     Bytes junk(random() % 200);
     for (auto& b : junk) b = random() & 0xff;
     (void)wallet::parse_transaction(junk, tx);
+  }
+}
+
+// The raw transaction as a service returns it ("/tx/<txid>/hex"): read back whole whatever white
+// space or quotes surround it, only as the transaction asked for, and never past a broken text.
+// Mutated texts that still parse serialize back to exactly what was read.
+TEST(serialization, hex_reader_takes_only_the_transaction_asked_for) {
+  SCOPED_TRACE(wallet_test::seed_note());
+  std::mt19937 random(static_cast<unsigned>(wallet_test::test_seed()));
+  std::vector<SpendCandidate> inputs{candidate(txid_of('d'), 3, 5)};
+  const Bytes data = wallet::data_script(std::string(300, 'r'));
+  const Bytes raw = wallet::serialize_transaction(inputs, {{7, Bytes{0x51}}, {0, data}}, false);
+  const std::string text = wallet::hex_encode(raw), txid = wallet::transaction_txid(raw);
+  Bytes script;
+  EXPECT_TRUE(wallet::raw_output_script(" \"" + text + "\"\r\n", txid, 1, script));
+  EXPECT_EQ(script, data);
+  EXPECT_FALSE(wallet::raw_output_script(text, txid, 2, script));
+  EXPECT_FALSE(wallet::raw_output_script(text, txid_of('e'), 1, script)) << "another txid";
+  wallet::Transaction tx;
+  for (int round = 0; round < 3000; ++round) {
+    std::string noise = text;
+    for (int i = 1 + random() % 4; i > 0; --i)
+      noise[random() % noise.size()] = "0123456789abcdefAF \"z"[random() % 20];
+    if (random() % 4 == 0) noise.resize(random() % noise.size());
+    EXPECT_EQ(wallet::parse_transaction_hex(noise, txid, tx), wallet::hex_decode(noise) == raw);
+    if (wallet::parse_transaction_hex(noise, "", tx)) {
+      std::string read = noise.substr(noise.find_first_not_of(" \""));
+      read.resize(read.find_last_not_of(" \"") + 1);
+      for (char& c : read) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      EXPECT_EQ(wallet::hex_encode(wallet::serialize_transaction(tx)), read);
+    }
   }
 }
 

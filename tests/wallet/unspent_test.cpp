@@ -163,7 +163,7 @@ TEST(unspent_list, member_names_and_fallbacks) {
 }
 
 // GorillaPool: inscriptions and tokens are never offered, nor are outputs of 1 satoshi.
-TEST(spendable_list, skips_inscriptions_tokens_and_single_satoshis) {
+TEST(spendable_list, skips_inscriptions_tokens_locks_and_single_satoshis) {
   const std::string list = R"([
     {"txid":")" + kTxA + R"(","vout":0,"satoshis":5000,"origin":null,"data":{}},
     {"txid":")" + kTxA + R"(","vout":1,"satoshis":1,"origin":null},
@@ -172,6 +172,7 @@ TEST(spendable_list, skips_inscriptions_tokens_and_single_satoshis) {
     {"txid":")" + kTxA + R"(","vout":4,"satoshis":900,"data":{"bsv21":{}}},
     {"txid":")" + kTxA + R"(","vout":5,"satoshis":900,"data":{"insc":{}}},
     {"txid":")" + kTxA + R"(","vout":6,"value":800,"data":{"map":{}}},
+    {"txid":")" + kTxA + R"(","vout":8,"satoshis":900,"data":{"lock":{"until":900000}}},
     {"txid":")" + kTxA.substr(2) +
                            R"(","vout":7,"satoshis":900},
     {"txid":")" + kTxB + R"(","satoshis":900},
@@ -679,11 +680,42 @@ TEST_F(BalanceSourceTest, failures_report_their_text) {
   EXPECT_FALSE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed));
   EXPECT_EQ(error, "HTTP 500");
   EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), -1);
-  // An address the service has never seen is an empty list, not a failure.
-  status = 404;
-  EXPECT_TRUE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed));
-  EXPECT_TRUE(list.empty());
-  EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), 0);
+}
+
+// An address nobody has paid yet (a fresh wallet, the pot before the first entry) reads as empty,
+// whichever way the service says so: 404, or a list with nothing in it.
+TEST_F(BalanceSourceTest, a_never_used_address_reads_as_empty_in_every_answer_form) {
+  for (const Response& never_used :
+       {Response{404, "Not Found"}, Response{200, R"({"result":[],"error":""})"}}) {
+    LocalHttpServer server([&](const Request&) { return never_used; });
+    point_at(server);
+    EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), 0) << never_used.body;
+  }
+}
+
+// "/unspent/all" pages its confirmed outputs: every page is read by the token the one before
+// named (escaped for the query), a token seen before ends the walk, and a page that cannot be
+// read fails the list instead of leaving part of it.
+TEST_F(BalanceSourceTest, follows_next_page_tokens_and_refuses_a_broken_page) {
+  std::atomic<bool> second_page_fails{false};
+  LocalHttpServer server([&](const Request& r) -> Response {
+    const std::string all = kWocAddress + "/unspent/all";
+    if (r.target == all)
+      return {200, R"({"result":[)" + item(kTxA, 0, 100) + R"(],"nextPageToken":"a+b/="})"};
+    if (r.target == all + "?token=a%2Bb%2F%3D")
+      return second_page_fails ? Response{500, "<html>busy</html>"}
+                               : Response{200, R"({"result":[)" + item(kTxB, 1, 200) +
+                                                   R"(],"nextPageToken":"c"})"};
+    if (r.target == all + "?token=c")  // names the first page's token again: a loop
+      return {200, R"({"result":[)" + item(kTxC, 2, 300) + R"(],"nextPageToken":"a+b/="})"};
+    if (r.target == kWocAddress + "/unspent") return {200, "[" + item(kTxA, 0, 100) + "]"};
+    return {404, "Not Found"};
+  });
+  point_at(server);
+  EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), 600);
+  EXPECT_EQ(server.requests_to(kWocAddress + "/unspent/all").size(), 3u);
+  second_page_fails = true;
+  EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), 100) << "the older lists stand in";
 }
 
 // A hostile unconfirmed history cannot make the reader fetch without end.
