@@ -63,7 +63,10 @@ test('the next WhatsOnChain broadcast can be made to answer Missing inputs or a 
   const tx = await signedTx([{ ...coin, key }], [{ satoshis: 9000, address }])
   await net.post('/admin/fault/woc-broadcast', { answer: 'missing-inputs' })
   await net.post('/admin/fault/woc-broadcast', { answer: 'mempool-conflict' })
-  let r = await net.post(WOC + '/tx/raw', { txhex: tx.toHex() })
+  const known = (await fundedKey(net, 1000)).coin.txid
+  let r = await net.post(WOC + '/tx/raw', { txhex: net.dn.chain.getTx(known).hex })
+  assert.equal(r.text, 'unexpected response code 500: 257: txn-already-known', 'a copy of a known one does not use them')
+  r = await net.post(WOC + '/tx/raw', { txhex: tx.toHex() })
   assert.equal(r.status, 400)
   assert.equal(r.text, 'unexpected response code 500: Missing inputs')
   r = await net.post(WOC + '/tx/raw', { txhex: tx.toHex() })
