@@ -1,5 +1,7 @@
 #include "engine/replay.h"
 
+#include "engine/tape.h"
+
 namespace engine {
 namespace {
 
@@ -22,6 +24,58 @@ bool is_txid(std::string_view text) {
     if (!digit) return false;
   }
   return true;
+}
+
+bool is_canonical_entry(std::string_view entry) {
+  if (entry.size() != 64) return false;
+  for (const char c : entry) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+const char* run_verdict_name(RunVerdict verdict) {
+  switch (verdict) {
+    case RunVerdict::verified:
+      return "verified";
+    case RunVerdict::mismatch:
+      return "mismatch";
+    case RunVerdict::no_tape:
+      break;
+  }
+  return "no_tape";
+}
+
+RunVerdict check_recorded_run(std::string_view entry, std::string_view tape_hex,
+                              std::string_view tape_hash_text, int64_t score, RunCheck& out,
+                              std::string& error) {
+  out = RunCheck{};
+  error.clear();
+  if (tape_hex.empty()) {
+    error = "no tape";
+    return RunVerdict::no_tape;
+  }
+  // parse_tape bounds the text before decoding it, so a huge tape costs nothing here.
+  if (!parse_tape(tape_hex, out.header, out.tape, error)) return RunVerdict::no_tape;
+  if (out.header != TapeHeader{}) {
+    error = "tape header is not version 1 with both words 0";
+    return RunVerdict::mismatch;
+  }
+  if (tape_hash(tape_hex) != tape_hash_text) {
+    error = "\"tape_hash\" does not match the tape";
+    return RunVerdict::mismatch;
+  }
+  if (!is_canonical_entry(entry)) {
+    error = "\"entry\" is not 64 lower-case hex digits";
+    return RunVerdict::mismatch;
+  }
+  if (!replay_tape(entry, out.tape, out.replay, error)) return RunVerdict::mismatch;
+  if (out.replay.game.score != score) {
+    error = "score " + std::to_string(score) + " does not match the replayed score " +
+            std::to_string(out.replay.game.score);
+    return RunVerdict::mismatch;
+  }
+  return RunVerdict::verified;
 }
 
 bool replay_tape(std::string_view entry_txid, const InputTape& tape, ReplayResult& out,

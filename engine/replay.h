@@ -24,10 +24,37 @@ struct ReplayResult {
 // True for 64 hex digits (either case), ignoring surrounding bytes <= 32.
 [[nodiscard]] bool is_txid(std::string_view text);
 
+// True only for exactly 64 lower-case hex digits with nothing around them: the one spelling of an
+// entry txid a recorded run may carry. The seed rule forgives case and blanks, so without this one
+// run could be signed under several spellings, each with its own tape hash.
+[[nodiscard]] bool is_canonical_entry(std::string_view entry);
+
 // Replays a finished run. Fails with a one-line reason unless every record is a known action at a
 // non-decreasing multiple of 16 ms, no action comes after game over, and the tape ends with the
 // RunEnd record at the moment the game ended.
 [[nodiscard]] bool replay_tape(std::string_view entry_txid, const InputTape& tape,
                                ReplayResult& out, std::string& error);
+
+// How a recorded run (a score row's "entry", "tape", "tape_hash" and "score") stands up to its
+// own tape. no_tape: the tape is missing or does not decode. mismatch: it decodes, but is not in
+// the one form the game writes (header version 1, both header words 0, an entry of 64 lower-case
+// hex digits), or its SHA-256 is not exactly tape_hash, or it does not replay from the entry to
+// game over at its RunEnd record, or the replayed score differs. verified: none of that.
+enum class RunVerdict : uint8_t { verified, mismatch, no_tape };
+
+// "verified", "mismatch" or "no_tape".
+[[nodiscard]] const char* run_verdict_name(RunVerdict verdict);
+
+struct RunCheck {
+  TapeHeader header;
+  InputTape tape;       // the decoded tape (empty for no_tape)
+  ReplayResult replay;  // as far as the replay got
+};
+
+// The one check of a recorded run, used by the board and by ostakka-replay --payload. On anything
+// but verified, `error` says why in one line.
+[[nodiscard]] RunVerdict check_recorded_run(std::string_view entry, std::string_view tape_hex,
+                                            std::string_view tape_hash, int64_t score,
+                                            RunCheck& out, std::string& error);
 
 }  // namespace engine

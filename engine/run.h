@@ -18,6 +18,7 @@ enum class ArcadeState : uint8_t { Idle = 0, Playing = 1, GameOver = 2, Recorded
 struct TapeEntry {
   uint32_t time = 0;   // low 32 bits of the sim clock when the action was taken
   uint8_t action = 0;  // an ActionCode
+  bool operator==(const TapeEntry&) const = default;
 };
 
 using InputTape = std::vector<TapeEntry>;
@@ -29,6 +30,7 @@ struct TapeHeader {
   uint8_t version = 1;
   uint16_t word1 = 0;
   uint16_t word2 = 0;
+  bool operator==(const TapeHeader&) const = default;
 };
 
 // Everything the run needs from outside the engine. Each member may be empty.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <random>
 
@@ -222,6 +223,42 @@ TEST_F(TamperedTape, run_end_must_close_the_tape_at_game_over) {
 
   tape.assign(kTapeLimit, TapeEntry{0, MoveLeft});
   expect_refused("tape is full");
+}
+
+// A recorded run is verified only in the one form the game writes; anything else with a readable
+// tape is a mismatch, and a tape that does not decode is no tape at all.
+TEST_F(TamperedTape, recorded_runs_are_checked_in_their_canonical_form) {
+  const std::string entry = recorded.run.entry_txid;
+  const int64_t score = recorded.run.final_score;
+  const std::string hex = tape_hex(TapeHeader{}, tape);
+  const std::string odd_header = tape_hex(TapeHeader{1, 0, 3}, tape);
+  std::string upper = entry;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const struct {
+    std::string entry, tape, hash;
+    int64_t score;
+    RunVerdict verdict;
+  } cases[] = {
+      {entry, hex, tape_hash(hex), score, RunVerdict::verified},
+      {entry, hex, tape_hash(hex), score + 1, RunVerdict::mismatch},
+      {entry, odd_header, tape_hash(odd_header), score, RunVerdict::mismatch},
+      {upper, hex, tape_hash(hex), score, RunVerdict::mismatch},
+      {entry + " ", hex, tape_hash(hex), score, RunVerdict::mismatch},
+      {entry, hex, tape_hash(odd_header), score, RunVerdict::mismatch},
+      {entry, hex, "", score, RunVerdict::mismatch},
+      {entry, "", tape_hash(""), score, RunVerdict::no_tape},
+      {entry, hex.substr(1), tape_hash(hex), score, RunVerdict::no_tape},
+      {entry, "02" + hex.substr(2), tape_hash(hex), score, RunVerdict::no_tape},
+  };
+  for (const auto& c : cases) {
+    RunCheck run;
+    std::string error;
+    EXPECT_EQ(check_recorded_run(c.entry, c.tape, c.hash, c.score, run, error), c.verdict) << error;
+    EXPECT_EQ(error.empty(), c.verdict == RunVerdict::verified) << error;
+    if (c.verdict == RunVerdict::verified) {
+      EXPECT_EQ(run.tape, tape);
+    }
+  }
 }
 
 // Random damage to a real tape never crashes or hangs the replay.

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <map>
@@ -110,21 +109,13 @@ Failure check_payload(const std::string& path, engine::ReplayResult& result) {
   if (score == payload.end() || !score->is_number_integer()) {
     return {kExitRejected, "payload has no whole-number \"score\""};
   }
-  const std::string entry = payload["entry"].get<std::string>();
-  const std::string tape = payload["tape"].get<std::string>();
-  std::string claimed_hash = payload["tape_hash"].get<std::string>();
-  for (char& c : claimed_hash) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (!engine::is_txid(entry)) return {kExitRejected, "\"entry\" is not a 64-digit hex txid"};
-  const std::string hash = engine::tape_hash(tape);
-  if (hash.empty()) return {kExitRejected, "\"tape\" is not hex"};
-  if (hash != claimed_hash) return {kExitRejected, "\"tape_hash\" does not match the tape"};
-  const Failure replayed = replay_hex(entry, tape, result);
-  if (replayed.code != kExitOk) return {kExitRejected, replayed.reason};
-  // An unsigned value above the signed range reads back negative, which no replay scores.
-  if (score->get<int64_t>() != result.game.score) {
-    return {kExitRejected, "score " + score->dump() + " does not match the replayed score " +
-                               std::to_string(result.game.score)};
-  }
+  engine::RunCheck run;
+  const engine::RunVerdict verdict = engine::check_recorded_run(
+      payload["entry"].get<std::string>(), payload["tape"].get<std::string>(),
+      payload["tape_hash"].get<std::string>(), score->get<int64_t>(), run, error);
+  // An unsigned score above the signed range reads back negative, which no replay scores.
+  if (verdict != engine::RunVerdict::verified) return {kExitRejected, error};
+  result = std::move(run.replay);
   return {};
 }
 

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -301,6 +302,25 @@ TEST_F(ReplayProgram, checks_score_payloads) {
   expect_error({"--payload", write("broken.json", "{\"entry\": ")}, 2, "not a JSON object");
   expect_error({"--payload", write("array.json", "[1,2]")}, 2, "not a JSON object");
   expect_error({"--payload", (dir / "absent.json").string()}, 2, "cannot read");
+}
+
+// One run has one signed form: a tape header other than 1, 0, 0 or an entry spelt in any other way
+// than 64 lower-case hex digits is refused, although the seed rule would replay it.
+TEST_F(ReplayProgram, refuses_payloads_not_in_the_canonical_form) {
+  const json payload = payload_for(recorded_run());
+  const std::string entry = payload["entry"].get<std::string>();
+  std::string upper = entry;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  json odd_header = payload;
+  odd_header["tape"] = engine::tape_hex(engine::TapeHeader{1, 7, 0}, recorded_run().run.tape);
+  odd_header["tape_hash"] = engine::tape_hash(odd_header["tape"].get<std::string>());
+  expect_error({"--payload", write("header.json", odd_header.dump())}, 1, "tape header");
+  for (const std::string& spelling :
+       {upper, entry + " ", " " + entry, entry + std::string(1, '\0')}) {
+    json respelt = payload;
+    respelt["entry"] = spelling;
+    expect_error({"--payload", write("entry.json", respelt.dump())}, 1, "\"entry\"");
+  }
 }
 
 // Mangled payloads never crash the reader and always get one of the three answers.
