@@ -230,6 +230,7 @@ NetworkEndpoints network_endpoints() {
   endpoints.ordinals_api_base = std::string(deployed.ordinals_api_base);
   endpoints.ordinals_content_base = std::string(deployed.ordinals_content_base);
   endpoints.arc_base = std::string(deployed.arc_base);
+  endpoints.download_page = std::string(deployed.download_page);
   endpoints.ca_file = std::string(deployed.ca_file);
   endpoints.woc_requests_per_second = deployed.woc_requests_per_second;
   return endpoints;

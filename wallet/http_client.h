@@ -40,6 +40,7 @@ struct NetworkEndpoints {
   std::string ordinals_api_base;      // GorillaPool API base; paths begin "/txos"
   std::string ordinals_content_base;  // GorillaPool content host; paths begin "/content/"
   std::string arc_base;               // ARC base; path "/v1/tx"
+  std::string download_page;          // the maker's download page (the update check reads it)
   // Certificate authority file to trust instead of the system store. Empty: the system store.
   // A relative path is taken inside the Korb data directory.
   std::string ca_file;

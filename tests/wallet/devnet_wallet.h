@@ -41,6 +41,7 @@ inline void point_at_devnet(const DevnetInfo& info) {
   endpoints.ordinals_api_base = info.base() + "/gorillapool/api";
   endpoints.ordinals_content_base = info.base() + "/gorillapool";
   endpoints.arc_base = info.base() + "/arc";
+  endpoints.download_page = info.base() + "/download/ostakka";
   endpoints.ca_file = info.ca;
   // A devnet that plays WhatsOnChain's rate limit is met the way the shipped game meets the real
   // one: every WhatsOnChain request paced to it.
