@@ -7,74 +7,23 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
-#include <unistd.h>
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "bench/devnet_process.h"
 #include "config/deploy_config.h"
-#include "tests/wallet/devnet_wallet.h"
 #include "wallet/arcade_payments.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// Starts a devnet for this run and writes its info file. The devnet is stopped at the end (and
-// ends by itself after its lifetime in any case). False when node or the devnet cannot start.
-pid_t g_own_devnet = 0;
-
-bool start_own_devnet(const fs::path& folder, std::string& info_path) {
-  const fs::path out = folder / "devnet.out";
-  const fs::path pid = folder / "devnet.pid";
-  const std::string command = "node " OSTAKKA_SOURCE_DIR
-                              "/tools/devnet/devnet start --port 0 --block-seconds 0 "
-                              "--lifetime 900 --state '" +
-                              (folder / "state").string() + "' > '" + out.string() +
-                              "' 2>/dev/null & echo $! > '" + pid.string() + "'";
-  if (std::system(command.c_str()) != 0) return false;
-  std::ifstream(pid) >> g_own_devnet;
-  for (int i = 0; i < 300; ++i) {
-    std::ifstream in(out);
-    std::string line;
-    if (std::getline(in, line) && line.find("\"ready\"") != std::string::npos) {
-      info_path = (folder / "info.json").string();
-      std::ofstream(info_path) << line << "\n";
-      return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return false;
-}
-
-// Whatever happens, the run leaves no devnet and no folder behind.
-struct RunFolders {
-  fs::path folder;
-  std::string data_dir;
-  ~RunFolders() {
-    devnet_wallet::end_devnet_process(data_dir);
-    if (g_own_devnet > 0) kill(g_own_devnet, SIGTERM);
-    fs::remove_all(folder);
-  }
-};
-
 void BM_entry_payment(benchmark::State& state) {
-  RunFolders run{fs::temp_directory_path() / ("ostakka-pay-bench-" + std::to_string(getpid())), {}};
-  const fs::path& folder = run.folder;
-  fs::create_directories(folder);
-  if (std::getenv("OSTAKKA_DEVNET_INFO") == nullptr) {
-    std::string info_path;
-    if (!start_own_devnet(folder, info_path)) {
-      state.SkipWithError("no devnet: set OSTAKKA_DEVNET_INFO or install node");
-      return;
-    }
-    setenv("OSTAKKA_DEVNET_INFO", info_path.c_str(), 1);
+  devnet_bench::RunFolders run("ostakka-pay-bench");
+  if (std::getenv("OSTAKKA_DEVNET_INFO") == nullptr && !devnet_bench::start_own_devnet(run, "")) {
+    state.SkipWithError("no devnet: set OSTAKKA_DEVNET_INFO or install node");
+    return;
   }
   devnet_wallet::DevnetInfo devnet;
   std::string error;
