@@ -4,6 +4,7 @@
 // parallel / sequential ratio (target: at most 0.2) and the share of the load the replay checks
 // take. Starts its own devnet (node tools/devnet); making the rows takes a minute or two.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -31,7 +32,7 @@ struct Setup {
   devnet_wallet::DevnetInfo devnet;
   std::string error;
   int64_t now = 0;
-  double sequential_ms = 0, parallel_ms = 0, replay_ms = 0, devnet_cpu_ms = 0;
+  double sequential_ms = 0, parallel_ms = 0, replay_ms = 0, devnet_cpu_ms = 0, client_cpu_ms = 0;
 };
 
 // Makes the devnet and its 250 rows once, for every benchmark of this program.
@@ -87,6 +88,14 @@ double devnet_cpu_ms(pid_t pid) {
   return ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// CPU time this process (all its threads) has used so far, in milliseconds.
+double own_cpu_ms() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+  return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
 void load(benchmark::State& state, int parallel, double& total_ms) {
   Setup& s = setup();
   if (!s.error.empty()) {
@@ -98,6 +107,7 @@ void load(benchmark::State& state, int parallel, double& total_ms) {
   std::vector<double> replays;
   std::size_t rows = 0;
   const double cpu_before = devnet_cpu_ms(s.run->devnet);
+  const double own_before = own_cpu_ms();
   for (auto _ : state) {
     state.PauseTiming();
     arcade::clear_identity_key_cache();
@@ -120,9 +130,12 @@ void load(benchmark::State& state, int parallel, double& total_ms) {
   const double devnet_ms =
       (devnet_cpu_ms(s.run->devnet) - cpu_before) / static_cast<double>(totals.size());
   state.counters["devnet_cpu_ms"] = devnet_ms;
+  const double client_ms = (own_cpu_ms() - own_before) / static_cast<double>(totals.size());
+  state.counters["client_cpu_ms"] = client_ms;
   if (parallel > 1) {
     s.replay_ms = replays[replays.size() / 2];
     s.devnet_cpu_ms = devnet_ms;
+    s.client_cpu_ms = client_ms;
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "arcade/board.h"
 #include "config/deploy_config.h"
+#include "mangle.h"
 #include "wallet/encoding.h"
 #include "wallet/local_http_server.h"
 #include "wallet/random_key.h"
@@ -183,9 +184,7 @@ TEST(ScoreRecord, find_score_payload_takes_the_first_row_in_output_order) {
 
 // Mangled transactions, scripts and listings never crash the readers.
 TEST(ScoreRecord, readers_survive_mangled_chain_data) {
-  const char* seed_text = std::getenv("OSTAKKA_SEED");
-  const uint32_t seed = seed_text ? static_cast<uint32_t>(std::strtoul(seed_text, nullptr, 10))
-                                  : std::random_device{}();
+  const uint32_t seed = test_mangle::seed();
   SCOPED_TRACE("OSTAKKA_SEED=" + std::to_string(seed));
   std::mt19937 random(seed);
   const std::string original =
@@ -194,19 +193,7 @@ TEST(ScoreRecord, readers_survive_mangled_chain_data) {
           .dump();
   for (int round = 0; round < 2000; ++round) {
     std::string text = original;
-    for (unsigned n = 1 + random() % 4; n > 0 && !text.empty(); --n) {
-      const size_t at = random() % text.size();
-      switch (random() % 3) {
-        case 0:
-          text[at] = static_cast<char>(random());
-          break;
-        case 1:
-          text.erase(at, 1 + random() % 8);
-          break;
-        default:
-          text.insert(at, std::string(1 + random() % 4, "{}[]\",:06a"[random() % 10]));
-      }
-    }
+    test_mangle::mangle(text, random, "{}[]\",:06a");
     json out;
     std::string data;
     std::vector<std::string> ids;

@@ -20,6 +20,7 @@
 #include "engine/random_player.h"
 #include "engine/replay.h"
 #include "engine/tape.h"
+#include "mangle.h"
 
 extern char** environ;
 
@@ -325,9 +326,7 @@ TEST_F(ReplayProgram, refuses_payloads_not_in_the_canonical_form) {
 
 // Mangled payloads never crash the reader and always get one of the three answers.
 TEST_F(ReplayProgram, mangled_payloads_never_crash) {
-  const char* seed_text = std::getenv("OSTAKKA_SEED");
-  const uint32_t seed = seed_text ? static_cast<uint32_t>(std::strtoul(seed_text, nullptr, 10))
-                                  : std::random_device{}();
+  const uint32_t seed = test_mangle::seed();
   SCOPED_TRACE("OSTAKKA_SEED=" + std::to_string(seed));
   std::mt19937 random(seed);
   const std::string original = payload_for(recorded_run()).dump();
@@ -335,20 +334,8 @@ TEST_F(ReplayProgram, mangled_payloads_never_crash) {
   int accepted = 0;
   for (int round = 0; round < 300; ++round) {
     std::string text = original;
-    for (unsigned n = 1 + random() % 4; n > 0; --n) {
-      const size_t at = random() % text.size();
-      switch (random() % 3) {
-        case 0:
-          text[at] = static_cast<char>(random());
-          break;
-        case 1:
-          text.erase(at, 1 + random() % 20);
-          break;
-        default:
-          text.insert(at, std::string(1 + random() % 5, "{}[]\",:0f"[random() % 9]));
-      }
-      if (text.empty()) text = "{";
-    }
+    test_mangle::mangle(text, random, "{}[]\",:0f");
+    if (text.empty()) text = "{";
     write("mangled.json", text);
     std::string out;
     std::string err;
