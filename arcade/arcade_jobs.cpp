@@ -1,6 +1,5 @@
 #include "arcade/arcade_jobs.h"
 
-#include <limits>
 #include <vector>
 
 #include "config/deploy_config.h"
@@ -73,12 +72,11 @@ PotResult run_pot_job(const std::string& pot_address) {
   }
   int64_t sum = 0;
   for (const wallet::UtxoRef& output : outputs) {
-    // Listed values are bounded by the coin supply, so this never saturates in practice.
-    if (output.value > std::numeric_limits<int64_t>::max() - sum) {
-      sum = std::numeric_limits<int64_t>::max();
-      break;
+    // Listed values are bounded by the coin supply; a sum past 64 bits is no pot anyone holds.
+    if (__builtin_add_overflow(sum, output.value, &sum)) {
+      result.error = "pot total out of range.";
+      return result;
     }
-    sum += output.value;
   }
   result.satoshis = sum;
   result.error.clear();
