@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "arcade/arcade_devnet.h"
+#include "arcade/score_record.h"
+#include "korb/report_encryption.h"
+#include "korb/report_encryption_testing.h"
+#include "wallet/unspent.h"
 
 namespace {
 
@@ -42,6 +48,51 @@ TEST(JobsDevnet, the_entry_fee_grows_the_pot) {
   const arcade::BalanceResult balance = arcade::run_balance_job();
   EXPECT_TRUE(balance.ok);
   EXPECT_EQ(balance.satoshis, 100000 - 5000 - 153);
+}
+
+// A report encrypted to the architect and signed like a score row is read back by the devnet's
+// architect with the same text and a signature from the sender's published key; without the
+// architect's key file it stops before anything is paid.
+TEST(JobsDevnet, a_signed_report_reaches_the_architect) {
+  const auto player = arcade_devnet::make_player(arcade_devnet::random_alias(), true, 100000);
+  const std::string base = std::filesystem::temp_directory_path() / ("keys-" + player.alias);
+  korb::set_encryption_key_base_for_testing(base);
+  korb::clear_key_book_for_testing();
+  nlohmann::json report = {{"protocol", "RQT-Wire"}, {"type", "report"},
+                           {"app", "O-Stakka"},      {"handle", player.alias},
+                           {"to_handle", "hollin"},  {"location", "arcade"},
+                           {"game", "stakka"}};
+  std::string error;
+  EXPECT_FALSE(korb::encrypt_direct_message({"lost"}, player.alias, "hollin", report, error));
+  EXPECT_EQ(error.rfind("no encryption key on file for @hollin", 0), 0u) << error;
+  EXPECT_FALSE(wallet::is_outpoint_spent(player.funding, 0));
+
+  std::filesystem::create_directories(korb::encryption_key_folder());
+  std::filesystem::copy_file(std::string(OSTAKKA_BIN_DIR) + "/userinfo/devnet/encpub-hollin.txt",
+                             korb::encryption_key_folder() + "/encpub-hollin.txt");
+  const std::string text = "The well froze after a cascade.\n" + std::string(600, 'r');
+  ASSERT_TRUE(korb::encrypt_direct_message({text}, player.alias, "hollin", report, error)) << error;
+  ASSERT_TRUE(arcade::sign_claim(report, error)) << error;
+  const arcade::PaymentResult paid = arcade::run_report_job(report.dump());
+  EXPECT_EQ(paid.kind, arcade::PaymentKind::report);
+  const std::string txid = arcade::txid_from_result(paid.text);
+  ASSERT_EQ(txid.size(), 64u) << paid.text;
+  korb::set_encryption_key_base_for_testing("");
+  std::filesystem::remove_all(base);
+
+  std::string body;
+  ASSERT_TRUE(
+      wallet::wallet_http_get(arcade_devnet::devnet().admin + "/reports", body, error, 20, false))
+      << error;
+  const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
+  bool found = false;
+  for (const auto& item : answer.value("reports", nlohmann::json::array())) {
+    if (item.value("txid", "") != txid) continue;
+    found = true;
+    EXPECT_EQ(item.value("text", ""), text);
+    EXPECT_TRUE(item.value("verified", false)) << item.dump();
+  }
+  EXPECT_TRUE(found) << body;
 }
 
 }  // namespace

@@ -32,6 +32,7 @@ inline std::string random_hex(std::size_t bytes) {
 
 struct Player {
   std::string wallet_id, alias, identity_key, address;
+  std::string funding;  // the faucet's payment to the player
 };
 
 // Makes, binds and loads a new player named `alias`, funded with `satoshis` (none when 0); the
@@ -59,7 +60,8 @@ inline bool make_player(const devnet_wallet::DevnetInfo& info, const std::string
     error = korb::claim_paymail(alias, player.identity_key, player.address, "", "");
     if (!error.empty()) return false;
   }
-  if (satoshis > 0 && devnet_wallet::fund(info, player.address, satoshis).empty()) {
+  if (satoshis > 0) player.funding = devnet_wallet::fund(info, player.address, satoshis);
+  if (satoshis > 0 && player.funding.empty()) {
     error = "the faucet did not pay";
     return false;
   }
