@@ -376,6 +376,13 @@ TEST_F(BoardDevnet, reads_no_more_than_250_transactions) {
   EXPECT_FALSE(board.has_best);
   EXPECT_EQ(stats.listed, 250u);
   EXPECT_EQ(stats.fetched, 250u);
+  // With the chain rows gone, this computer's scores still fill the board, and no message says
+  // that nothing was posted.
+  arcade::BoardLoadArgs args;
+  args.now = chain().now;
+  const arcade::BoardResult local = arcade::load_board(args);
+  EXPECT_EQ(local.rows.size(), 2u);
+  EXPECT_EQ(local.message, "");
 }
 
 }  // namespace
