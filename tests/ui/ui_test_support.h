@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QRect>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 namespace ui_test {
 
@@ -38,5 +40,31 @@ inline int count_near(const QImage& image, const QRect& rect, QRgb colour, int t
   }
   return count;
 }
+
+// A fresh Korb data directory for the life of the scope: LOCALAPPDATA points into a new temporary
+// folder, and XDG_RUNTIME_DIR too, so single-instance sockets live there and never meet a
+// running game's.
+class ScopedDataDir {
+ public:
+  ScopedDataDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ostakka-ui-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) root_ = pattern;
+    std::filesystem::create_directories(root_ + "/runtime");
+    std::filesystem::permissions(root_ + "/runtime", std::filesystem::perms::owner_all);
+    setenv("LOCALAPPDATA", root_.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (root_ + "/runtime").c_str(), 1);
+  }
+  ~ScopedDataDir() {
+    std::error_code ignored;
+    if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
+  }
+  ScopedDataDir(const ScopedDataDir&) = delete;
+  ScopedDataDir& operator=(const ScopedDataDir&) = delete;
+
+  [[nodiscard]] const std::string& root() const { return root_; }
+
+ private:
+  std::string root_;
+};
 
 }  // namespace ui_test

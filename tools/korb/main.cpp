@@ -7,25 +7,26 @@
 #include <iostream>
 
 #include "korb/connect.h"
-#include "korb/platform.h"
 #include "tools/korb/commands.h"
 #include "tools/korb/korb_window.h"
-#include "tools/korb/single_instance.h"
+#include "ui/single_instance.h"
 
 namespace {
 
 int open_window(int argc, char** argv) {
   QApplication app(argc, argv);
-  // A full path in a folder only this user can enter: nobody else can take the name first.
-  const std::string path = korb::platform::instance_socket_path(korb::korb_instance_name);
-  const QString name = QString::fromStdString(path);
-  if (!path.empty() && korb_app::ask_running_instance_to_raise(name)) return korb_app::exit_ok;
-  korb_app::SingleInstanceServer server;
-  if (path.empty() || !server.listen(name)) {
-    std::cerr << "korb: could not claim the single-instance name; another window may open\n";
+  ui::SingleInstanceServer server;
+  switch (ui::claim_single_instance(server, korb::korb_instance_name)) {
+    case ui::InstanceClaim::raised_running:
+      return korb_app::exit_ok;
+    case ui::InstanceClaim::unclaimed:
+      std::cerr << "korb: could not claim the single-instance name; another window may open\n";
+      break;
+    case ui::InstanceClaim::claimed:
+      break;
   }
   korb_app::KorbWindow window;
-  QObject::connect(&server, &korb_app::SingleInstanceServer::raise_requested, &window,
+  QObject::connect(&server, &ui::SingleInstanceServer::raise_requested, &window,
                    &korb_app::KorbWindow::bring_to_front);
   window.show();
   return QApplication::exec();

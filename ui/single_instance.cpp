@@ -1,9 +1,11 @@
-#include "tools/korb/single_instance.h"
+#include "ui/single_instance.h"
 
 #include <QLocalSocket>
 #include <QVariant>
 
-namespace korb_app {
+#include "korb/platform.h"
+
+namespace ui {
 namespace {
 
 // Bounds for talking to another instance: a live one answers at once; a dead socket file must
@@ -73,4 +75,14 @@ void SingleInstanceServer::on_new_connection() {
   }
 }
 
-}  // namespace korb_app
+InstanceClaim claim_single_instance(SingleInstanceServer& server,
+                                    const std::string& instance_name) {
+  // A full path in a folder only this user can enter: nobody else can take the name first.
+  const std::string path = korb::platform::instance_socket_path(instance_name);
+  if (path.empty()) return InstanceClaim::unclaimed;
+  const QString name = QString::fromStdString(path);
+  if (ask_running_instance_to_raise(name)) return InstanceClaim::raised_running;
+  return server.listen(name) ? InstanceClaim::claimed : InstanceClaim::unclaimed;
+}
+
+}  // namespace ui
