@@ -184,17 +184,6 @@ bool wallet_transfer(const std::string& url, std::string& body, const RequestOpt
   return true;
 }
 
-// The game's own GETs: a finished transfer, a status below 400 and a body.
-bool app_get(const std::string& url, std::string& body, long timeout) {
-  RequestOptions options;
-  options.timeout = timeout;
-  options.follow_location = true;
-  options.user_agent = kAppUserAgent;
-  TransferResult result;
-  if (!perform_request(url, body, options, PinMode::when_named, result)) return false;
-  return result.code == CURLE_OK && result.status < 400 && !body.empty();
-}
-
 // Parses an untrusted body without throwing; one that does not parse, or that nests deeper than
 // memory allows (the failed allocation is the one exception left), reads as discarded.
 nlohmann::json parse_body(const std::string& body) {
@@ -364,6 +353,31 @@ bool local_http_get(const std::string& url, std::string& body, std::string& erro
   error = "HTTP " + std::to_string(result.status);
   return false;
 }
+
+namespace {
+
+// The game's own GETs: a finished transfer, a status below 400 and a body. A 429 from
+// WhatsOnChain means "later", not "no": it gets the wallet GET's retries, or the board's fallback
+// reads would drop rows whenever the service's limit is met. Other hosts get one attempt.
+bool app_get(const std::string& url, std::string& body, long timeout) {
+  RequestOptions options;
+  options.timeout = timeout;
+  options.follow_location = true;
+  options.user_agent = kAppUserAgent;
+  const bool woc = is_whatsonchain_url(url, network_endpoints());
+  for (int attempt = 0;; ++attempt) {
+    body.clear();
+    TransferResult result;
+    if (!perform_request(url, body, options, PinMode::when_named, result)) return false;
+    if (woc && result.code == CURLE_OK && result.status == 429 && attempt < kWalletGetMaxRetries) {
+      retry_pause(attempt);
+      continue;
+    }
+    return result.code == CURLE_OK && result.status < 400 && !body.empty();
+  }
+}
+
+}  // namespace
 
 bool app_http_get_text(const std::string& url, std::string& body) {
   body.clear();

@@ -69,7 +69,8 @@ std::string woc_api_base();
 // One GET for URLs that may point at a service on this machine; certificate checks are off for
 // "https://127.0.0.1" and "https://localhost" URLs only. Errors are "HTTP <status>" without body.
 [[nodiscard]] bool local_http_get(const std::string& url, std::string& body, std::string& error);
-// The game's light GETs: true for a transfer with status below 400 and a non-empty body.
+// The game's light GETs: true for a transfer with status below 400 and a non-empty body. A 429
+// from WhatsOnChain is retried as wallet_http_get does; other hosts get one attempt.
 [[nodiscard]] bool app_http_get_text(const std::string& url, std::string& body);
 // As app_http_get_text, and the body must parse to a JSON object or array (moved into out).
 [[nodiscard]] bool app_http_get_json(const std::string& url, nlohmann::json& out);
