@@ -13,8 +13,10 @@
 #include "arcade/ui_settings.h"
 #include "config/deploy_config.h"
 #include "korb/session.h"
+#include "wallet/encoding.h"
 #include "wallet/http_client.h"
 #include "wallet/ow_korb_wallet.h"
+#include "wallet/transaction.h"
 
 namespace arcade {
 namespace {
@@ -60,12 +62,46 @@ std::vector<std::string> list_oracle_txids() {
   const std::string oracle(config::deploy_config().oracle_address);
   if (oracle.empty()) return ids;  // a deployment without an oracle has no board
   const std::string base = wallet::woc_api_base() + "/address/" + oracle;
-  for (const char* path :
-       {"/unconfirmed/history?limit=50", "/unspent", "/confirmed/history?limit=50"}) {
+  // The history lists are asked newest first: the service documents no default order, and the
+  // 50 rows read must be this week's, not the address's oldest.
+  for (const char* path : {"/unconfirmed/history?limit=50&order=desc", "/unspent",
+                           "/confirmed/history?limit=50&order=desc"}) {
     json answer;
     if (wallet::app_http_get_json(base + path, answer)) collect_txids(answer, ids);
   }
   return ids;
+}
+
+// A decoded transaction is taken only as the one asked for: a service that answered another one
+// would put that transaction's row under this txid.
+bool names_txid(const json& tx, const std::string& txid) {
+  return tx.is_object() && lower(json_string_field(tx, "txid", "hash")) == txid;
+}
+
+// WhatsOnChain cuts an output's script hex above 100 KB and marks it "isTruncated". The longest
+// runs (the best scores) carry rows past that length, so such a script is read from the raw
+// transaction, which must hash to the txid. False when it cannot be.
+bool restore_truncated_scripts(json& tx, const std::string& txid) {
+  const auto outputs = tx.find("vout");
+  if (outputs == tx.end() || !outputs->is_array()) return true;
+  std::string raw_hex;
+  for (std::size_t n = 0; n < outputs->size(); ++n) {
+    json& output = (*outputs)[n];
+    if (!output.is_object()) continue;
+    const auto spk = output.find("scriptPubKey");
+    if (spk == output.end() || !spk->is_object()) continue;
+    const auto truncated = spk->find("isTruncated");
+    if (truncated == spk->end() || *truncated != true) continue;
+    if (raw_hex.empty() &&
+        !wallet::app_http_get_text(wallet::woc_api_base() + "/tx/" + txid + "/hex", raw_hex)) {
+      return false;
+    }
+    wallet::Bytes script;
+    if (!wallet::raw_output_script(raw_hex, txid, static_cast<uint32_t>(n), script)) return false;
+    (*spk)["hex"] = wallet::hex_encode(script);
+    (*spk)["isTruncated"] = false;
+  }
+  return true;
 }
 
 // Ranking order: higher score first, then the later payload.
@@ -199,8 +235,19 @@ void collect_txids(const json& listing, std::vector<std::string>& ids) {
 }
 
 bool fetch_tx(const std::string& txid, json& out) {
-  return wallet::app_http_get_json(wallet::service_base_url() + "/oi/tx/" + txid, out) ||
-         wallet::app_http_get_json(wallet::woc_api_base() + "/tx/" + txid, out);
+  const std::string id = lower(txid);
+  json tx;
+  if (wallet::app_http_get_json(wallet::service_base_url() + "/oi/tx/" + id, tx) &&
+      names_txid(tx, id)) {
+    out = std::move(tx);
+    return true;
+  }
+  if (!wallet::app_http_get_json(wallet::woc_api_base() + "/tx/" + id, tx) || !names_txid(tx, id) ||
+      !restore_truncated_scripts(tx, id)) {
+    return false;
+  }
+  out = std::move(tx);
+  return true;
 }
 
 bool scan_board(BoardResult& result, const BoardScanOptions& options) {

@@ -87,7 +87,9 @@ struct BoardScanOptions {
 // taken, lowered (a txid names a path on the service host, so nothing else may pass).
 void collect_txids(const nlohmann::json& listing, std::vector<std::string>& ids);
 
-// GET "/oi/tx/<txid>" on the service host, else WhatsOnChain's "/tx/<txid>".
+// GET "/oi/tx/<txid>" on the service host, else WhatsOnChain's "/tx/<txid>", whose scripts cut
+// short ("isTruncated") are then read from its "/tx/<txid>/hex". An answer is taken only when its
+// "txid" (else "hash") is the one asked for, and a raw transaction only when it hashes to it.
 [[nodiscard]] bool fetch_tx(const std::string& txid, nlohmann::json& out);
 
 // The chain scan: listing, fetches, verification, replay verdicts, ranking, best row and message.

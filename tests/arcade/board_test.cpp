@@ -186,7 +186,7 @@ struct Chain {
   int64_t now = 0;
   Player alice, bob, carol;
   engine::RunRecord alice_run, bob_run, carol_run;
-  std::string alice_tx, alice_mismatch_tx, bob_early_tx, bob_late_tx, carol_old_tx;
+  std::string alice_tx, alice_mismatch_tx, bob_early_tx, bob_late_tx, carol_old_tx, long_tx;
   std::vector<Row> expected;
 };
 
@@ -383,6 +383,75 @@ TEST_F(BoardDevnet, reads_no_more_than_250_transactions) {
   const arcade::BoardResult local = arcade::load_board(args);
   EXPECT_EQ(local.rows.size(), 2u);
   EXPECT_EQ(local.message, "");
+}
+
+// A run whose row crosses WhatsOnChain's 100 KB script cut while it still fits one push: about
+// 6,000 actions (5 tape bytes each, written as hex in the row and again in the script).
+engine::RunRecord long_run() {
+  for (uint32_t seed = 1;; ++seed) {
+    engine::RunRecord run = arcade_devnet::finished_run(arcade_devnet::random_txid(), seed, 480000);
+    const std::size_t size = arcade::build_score_payload(run, 1).dump().size();
+    if (size > 52000 && size < 64000) return run;
+  }
+}
+
+void fault(const std::string& route, const json& how) {
+  json body = how;
+  body["route"] = route;
+  arcade_devnet::admin("fault", body);
+}
+
+// With the service host down and WhatsOnChain's unspent list too, only the history lists are left:
+// they must give the newest 50 confirmed transactions (251 older ones stand before them). The row
+// of a long run, whose script WhatsOnChain cuts short, is read from the raw transaction, and a 429
+// on the way is waited out.
+TEST_F(BoardDevnet, the_newest_rows_are_read_and_a_long_row_from_the_raw_transaction) {
+  Chain& c = chain();
+  ASSERT_FALSE(c.expected.empty());
+  const std::string oracle(config::deploy_config().oracle_address);
+  const Player dave = arcade_devnet::make_player(arcade_devnet::random_alias());
+  const engine::RunRecord run = long_run();
+  c.long_tx = arcade_devnet::pay_row(signed_row(run, c.now));
+  const json decoded = devnet_wallet::decoded_tx(arcade_devnet::devnet(), c.long_tx);
+  EXPECT_NE(decoded.dump().find("\"isTruncated\":true"), std::string::npos);
+  arcade_devnet::admin("mine", json::object());
+
+  const json down = {{"kind", "status"}, {"status", 503}, {"count", -1}};
+  fault("/oi/", down);
+  fault("/woc/v1/bsv/main/address/" + oracle + "/unspent", down);
+  fault("/woc/v1/bsv/main/address/" + oracle + "/confirmed/",
+        {{"kind", "rate-limit"}, {"count", 2}});
+  const arcade::BoardResult board = scan(8);
+  arcade_devnet::admin("fault/clear", json::object());
+  EXPECT_EQ(rows_of(board),
+            (std::vector<Row>{{dave.alias, run.final_score, RunVerdict::verified, c.long_tx}}));
+}
+
+// A service that answers another transaction than the one asked for is not believed: its row
+// would show under the wrong txid.
+TEST_F(BoardDevnet, a_transaction_is_taken_only_as_the_one_asked_for) {
+  const Chain& c = chain();
+  ASSERT_FALSE(c.long_tx.empty());
+  const std::string woc = arcade_devnet::devnet().base() + "/woc/v1/bsv/main/tx/";
+  std::string other_hex, error;
+  ASSERT_TRUE(wallet::wallet_http_get(woc + c.bob_late_tx + "/hex", other_hex, error, 20, false));
+  const json other = {
+      {"kind", "status"},
+      {"status", 200},
+      {"body", devnet_wallet::decoded_tx(arcade_devnet::devnet(), c.bob_late_tx).dump()}};
+  json tx;
+  fault("/oi/tx/" + c.alice_tx, other);
+  ASSERT_TRUE(arcade::fetch_tx(c.alice_tx, tx));  // WhatsOnChain answers the right one
+  EXPECT_EQ(tx["txid"], c.alice_tx);
+  fault("/oi/tx/" + c.alice_tx, other);
+  fault("/woc/v1/bsv/main/tx/" + c.alice_tx, other);
+  EXPECT_FALSE(arcade::fetch_tx(c.alice_tx, tx));
+  // The long row's script can only come from a raw transaction that hashes to its txid.
+  fault("/oi/tx/" + c.long_tx, {{"kind", "status"}, {"status", 503}});
+  fault("/woc/v1/bsv/main/tx/" + c.long_tx + "/hex",
+        {{"kind", "status"}, {"status", 200}, {"body", other_hex}});
+  EXPECT_FALSE(arcade::fetch_tx(c.long_tx, tx));
+  arcade_devnet::admin("fault/clear", json::object());
 }
 
 }  // namespace
