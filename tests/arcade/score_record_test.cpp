@@ -20,83 +20,55 @@ namespace {
 
 using nlohmann::json;
 
-TEST(ScoreRecord, json_int_field_reads_numbers_leniently) {
-  const json object = {{"int", -42},
-                       {"big", 18446744073709551615u},
-                       {"float", -12.9},
-                       {"huge_float", 1e30},
-                       {"text", "1200"},
-                       {"partial", "12x"},
-                       {"lead", "x12"},
-                       {"signed", " \t-7 "},
-                       {"plus", "+5"},
-                       {"overflow", "9223372036854775808"},
-                       {"min", "-9223372036854775808"},
-                       {"bool", true},
-                       {"array", {1}}};
-  const std::pair<const char*, int64_t> cases[] = {
-      {"int", -42},       {"big", 0},  {"float", -12}, {"huge_float", 0}, {"text", 1200},
-      {"partial", 12},    {"lead", 0}, {"signed", -7}, {"plus", 5},       {"overflow", 0},
+TEST(ScoreRecord, fields_read_leniently_and_name_the_right_identity) {
+  const json object = json::parse(
+      R"({"int": -42, "big": 18446744073709551615, "float": -12.9, "huge": 1e30, "text": "1200",
+          "partial": "12x", "lead": "x12", "signed": " \t-7 ", "plus": "+5", "bool": true,
+          "overflow": "9223372036854775808", "min": "-9223372036854775808", "array": [1]})");
+  const std::pair<const char*, int64_t> numbers[] = {
+      {"int", -42},       {"big", 0},  {"float", -12}, {"huge", 0},  {"text", 1200},
+      {"partial", 12},    {"lead", 0}, {"signed", -7}, {"plus", 5},  {"overflow", 0},
       {"min", INT64_MIN}, {"bool", 0}, {"array", 0},   {"absent", 0}};
-  for (const auto& [key, value] : cases)
+  for (const auto& [key, value] : numbers)
     EXPECT_EQ(arcade::json_int_field(object, key), value) << key;
-  EXPECT_EQ(arcade::json_int_field(json::array(), "int"), 0);
   EXPECT_EQ(arcade::json_string_field({{"a", 1}, {"b", "x"}}, "a", "b"), "x");
   EXPECT_EQ(arcade::json_string_field({{"a", "y"}, {"b", "x"}}, "a", "b"), "y");
-}
 
-// Which identity a row's actor and paymail name: the alias is normalised; the same alias at
-// another domain is somebody else and is never looked up.
-TEST(ScoreRecord, identity_lookup_key_follows_actor_and_paymail) {
-  const std::string domain(config::deploy_config().paymail_domain);
-  const struct {
-    const char* actor;
-    std::string paymail;
-    std::string key;
-  } cases[] = {
-      {" @Alice ", "", "alice@" + domain},
-      {"$bob", "bob@" + domain, "bob@" + domain},
-      {"bob", "BOB@" + domain, "bob@" + domain},
+  // The alias is normalised; the same alias at another domain is somebody else.
+  const std::string d = "@" + std::string(config::deploy_config().paymail_domain);
+  const std::tuple<const char*, std::string, std::string> identities[] = {
+      {" @Alice ", "", "alice" + d},
+      {"$bob", "bob" + d, "bob" + d},
+      {"bob", "BOB" + d, "bob" + d},
       {"bob", "bob@elsewhere.test", ""},
-      {"bob", "carol@elsewhere.test", "bob@" + domain},
-      {"bob", "@bob", "bob@" + domain},
-      {" @ ", "", ""},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(arcade::identity_lookup_key(c.actor, c.paymail), c.key) << c.actor << c.paymail;
-  }
-  EXPECT_EQ(arcade::normalize_handle("  $ x y  "), "x y");
+      {"bob", "carol@elsewhere.test", "bob" + d},
+      {"bob", "@bob", "bob" + d},
+      {" @ ", "", ""}};
+  for (const auto& [actor, paymail, key] : identities)
+    EXPECT_EQ(arcade::identity_lookup_key(actor, paymail), key) << actor << paymail;
   EXPECT_EQ(arcade::url_path_segment("a/b c%@é"), "a%2Fb%20c%25%40%C3%A9");
 }
 
 json sample_row() {
-  return {{"actor", "Alice"},
-          {"entry", "AB" + std::string(62, '0')},
-          {"game", "Stakka"},
-          {"handle", "@alice"},
-          {"location", " Arcade "},
-          {"pay_addr", "1AbC"},
-          {"paymail", "alice@orbweave.test"},
-          {"protocol", "RQT-Wire"},
-          {"score", 1200},
-          {"tape_hash", "FF00"},
-          {"ts", 1715558500},
-          {"type", " arcade_score "},
-          {"week", 1715558400}};
+  return json::parse(R"({"actor": "Alice", "entry": "AB)" + std::string(62, '0') + R"(",
+      "game": "Stakka", "handle": "@alice", "location": " Arcade ", "pay_addr": "1AbC",
+      "paymail": "alice@orbweave.test", "protocol": "RQT-Wire", "score": 1200, "tape_hash": "FF00",
+      "ts": 1715558500, "type": " arcade_score ", "week": 1715558400})");
 }
 
 TEST(ScoreRecord, claim_message_is_the_signed_text) {
   json row = sample_row();
   row["type"] = "arcade_score";
+  const std::string entry = "ab" + std::string(62, '0');
   EXPECT_EQ(arcade::claim_message(row),
-            "OW1|arcade_score|arcade|alice|alice|1715558500|stakka|1200|1715558400|ab" +
-                std::string(62, '0') + "|1AbC|ff00");
+            "OW1|arcade_score|arcade|alice|alice|1715558500|stakka|1200|1715558400|" + entry +
+                "|1AbC|ff00");
   row["tape_hash"] = "";
   row["channel"] = "Lobby";
   row["score"] = "1200";
-  EXPECT_EQ(arcade::claim_message(row),
-            "OW1|arcade_score|lobby|alice|alice|1715558500|stakka|1200|1715558400|ab" +
-                std::string(62, '0') + "|1AbC");
+  EXPECT_EQ(
+      arcade::claim_message(row),
+      "OW1|arcade_score|lobby|alice|alice|1715558500|stakka|1200|1715558400|" + entry + "|1AbC");
   // Other kinds of claim sign their encryption key instead.
   EXPECT_EQ(arcade::claim_message({{"type", "report"}, {"location", "arcade"}, {"enc_pub", "AB"}}),
             "OW1|report|arcade|||0|ab");
@@ -107,41 +79,35 @@ TEST(ScoreRecord, claim_message_is_the_signed_text) {
 TEST(ScoreRecord, local_claim_check_refuses_broken_rows) {
   std::mt19937_64 rng(7);
   const wallet_test::TestKey key = wallet_test::random_key(rng);
-  const auto signed_row = [&key](json row) {
-    std::string signature;
-    EXPECT_TRUE(wallet::identity_signature(key.priv, arcade::claim_message(row), signature));
-    row["pubkey"] = key.pub_uncompressed;
-    row["sig"] = signature;
-    return row;
-  };
+  json row = sample_row();
+  std::string signature;
+  ASSERT_TRUE(wallet::identity_signature(key.priv, arcade::claim_message(row), signature));
+  row["pubkey"] = key.pub_uncompressed;
+  row["sig"] = signature;
   arcade::ClaimCheck check;
-  ASSERT_TRUE(arcade::check_claim_locally(signed_row(sample_row()), check));
+  ASSERT_TRUE(arcade::check_claim_locally(row, check));
   EXPECT_EQ(check.pubkey, key.pub);  // compared in its compressed form
   EXPECT_EQ(check.lookup_key, "alice@orbweave.test");
 
-  const std::vector<std::pair<const char*, json>> broken = {
+  const std::pair<const char*, json> broken[] = {
       {"protocol", "RQT-Wire "}, {"actor", ""},   {"ts", 0},        {"location", ""},
       {"score", 1201},           {"sig", "AAAA"}, {"pubkey", "02"}, {"type", "web_gate"}};
   for (const auto& [field, value] : broken) {
-    json row = signed_row(sample_row());
-    row[field] = value;
-    EXPECT_FALSE(arcade::check_claim_locally(row, check)) << field;
+    json changed = row;
+    changed[field] = value;
+    EXPECT_FALSE(arcade::check_claim_locally(changed, check)) << field;
   }
-  json text_score = signed_row(sample_row());
-  text_score["score"] = "1200";
-  EXPECT_TRUE(arcade::check_claim_locally(text_score, check));
+  row["score"] = "1200";
+  EXPECT_TRUE(arcade::check_claim_locally(row, check));
 }
 
 // The reader finds what the payment writes (wallet::data_script) in every push form but
-// OP_PUSHDATA4, and nothing in a script that is cut short or is not hex.
-TEST(ScoreRecord, op_return_text_reads_only_the_first_short_push) {
+// OP_PUSHDATA4, and nothing in a script that is cut short or is not hex; the first row in output
+// order is the one.
+TEST(ScoreRecord, rows_are_read_from_the_first_short_push) {
   const std::string text = "{\"type\":\"arcade_score\"}";  // 23 bytes
-  const std::string hex =
-      wallet::hex_encode(reinterpret_cast<const unsigned char*>(text.data()), text.size());
-  const struct {
-    std::string script;
-    bool found;
-  } cases[] = {
+  const std::string hex = wallet::hex_encode(wallet::Bytes(text.begin(), text.end()));
+  const std::pair<std::string, bool> scripts[] = {
       {wallet::hex_encode(wallet::data_script(text)), true},
       {"6a17" + hex, true},
       {"006A4c17" + hex, true},
@@ -153,30 +119,27 @@ TEST(ScoreRecord, op_return_text_reads_only_the_first_short_push) {
       {"0000", false},
       {"76a917" + hex, false},
       {"006a17" + hex + "0", false},
-      {"006a17zz" + hex.substr(2), false},
-  };
-  for (const auto& c : cases) {
+      {"006a17zz" + hex.substr(2), false}};
+  for (const auto& [script, found] : scripts) {
     std::string out = "untouched";
-    EXPECT_EQ(arcade::op_return_text(c.script, out), c.found) << c.script;
-    EXPECT_EQ(out, c.found ? text : "untouched") << c.script;
+    EXPECT_EQ(arcade::op_return_text(script, out), found) << script;
+    EXPECT_EQ(out, found ? text : "untouched") << script;
   }
-}
 
-TEST(ScoreRecord, find_score_payload_takes_the_first_row_in_output_order) {
-  const auto script = [](const json& row) {
+  const auto push = [](const json& row) {
     return wallet::hex_encode(wallet::data_script(row.dump()));
   };
   const json first = {{"type", "arcade_score"}, {"n", 1}};
   const json report = {{"type", "report"}};
   const json tx = {{"vout",
                     {7,
-                     {{"scriptPubKey", {{"hex", script(report)}}}},
-                     {{"scriptPubKey", {{"asm", "x"}}}, {"hex", script(first)}},
-                     {{"scriptPubKey", script({{"type", "arcade_score"}, {"n", 2}})}}}}};
+                     {{"scriptPubKey", {{"hex", push(report)}}}},
+                     {{"scriptPubKey", {{"asm", "x"}}}, {"hex", push(first)}},
+                     {{"scriptPubKey", push({{"type", "arcade_score"}, {"n", 2}})}}}}};
   json out;
   ASSERT_TRUE(arcade::find_score_payload(tx, out));
   EXPECT_EQ(out, first);
-  EXPECT_FALSE(arcade::find_score_payload({{"vout", {{{"scriptPubKey", script(report)}}}}}, out));
+  EXPECT_FALSE(arcade::find_score_payload({{"vout", {{{"scriptPubKey", push(report)}}}}}, out));
   EXPECT_FALSE(arcade::is_score_payload("{\"type\":\"Arcade_score\"}", out));
   EXPECT_FALSE(arcade::is_score_payload("[{\"type\":\"arcade_score\"}]", out));
   EXPECT_FALSE(arcade::is_score_payload(std::string(100000, '[') + std::string(100000, ']'), out));
@@ -188,9 +151,8 @@ TEST(ScoreRecord, readers_survive_mangled_chain_data) {
   SCOPED_TRACE("OSTAKKA_SEED=" + std::to_string(seed));
   std::mt19937 random(seed);
   const std::string original =
-      json{{"txids", {std::string(64, 'a')}},
-           {"vout", {{{"scriptPubKey", {{"hex", "006a0c7b2274797065223a317d"}}}}}}}
-          .dump();
+      R"({"txids": [")" + std::string(64, 'a') +
+      R"("], "vout": [{"scriptPubKey": {"hex": "006a0c7b2274797065223a317d"}}]})";
   for (int round = 0; round < 2000; ++round) {
     std::string text = original;
     test_mangle::mangle(text, random, "{}[]\",:06a");
@@ -212,11 +174,10 @@ TEST(ScoreRecord, identity_keys_are_cached_and_failures_are_not) {
   std::mt19937_64 rng(3);
   const wallet_test::TestKey key = wallet_test::random_key(rng);
   test_server::LocalHttpServer server([&key](const test_server::Request& request) {
-    if (request.target.find("/alice@") != std::string::npos) {
-      return test_server::Response{200, json{{"pubkey", key.pub_uncompressed}}.dump(),
-                                   "application/json"};
-    }
-    return test_server::Response{404, "{}", "application/json"};
+    const bool alice = request.target.find("/alice@") != std::string::npos;
+    return test_server::Response{alice ? 200 : 404,
+                                 alice ? json{{"pubkey", key.pub_uncompressed}}.dump() : "{}",
+                                 "application/json"};
   });
   wallet::NetworkEndpoints endpoints;
   endpoints.service_scheme = "http";

@@ -26,46 +26,41 @@ class UiSettings : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
     setenv("LOCALAPPDATA", dir_.c_str(), 1);
-    reset_sound();
   }
   void TearDown() override { fs::remove_all(dir_); }
-
-  static void reset_sound() {
+  // Loads `text` as the file, the sound values back at their defaults first.
+  static void load(const std::string& text) {
     sound::SoundSettings& s = sound::sound_settings();
     s.music = sound::kDefaultMusic;
     s.sfx = sound::kDefaultSfx;
     s.music_vol = sound::kDefaultMusicVolume;
     s.sfx_vol = sound::kDefaultSfxVolume;
+    std::ofstream(arcade::ui_settings_path()) << text;
+    arcade::load_ui_settings();
   }
-  void write(const std::string& text) { std::ofstream(arcade::ui_settings_path()) << text; }
 
   std::string dir_;
 };
 
 TEST_F(UiSettings, load_takes_only_valid_sound_values) {
-  const struct {
-    json volume;
-    int32_t music_vol;
-  } cases[] = {{0, 0},     {100, 100},           {101, 70}, {-1, 70}, {50.5, 70}, {"50", 70},
-               {true, 70}, {4294967296 + 40, 40}};  // only the low 32 bits are read
-  for (const auto& c : cases) {
-    reset_sound();
-    write(json{{"music_vol", c.volume}, {"music", false}, {"sfx", 1}}.dump());
-    arcade::load_ui_settings();
-    EXPECT_EQ(sound::sound_settings().music_vol.load(), c.music_vol) << c.volume.dump();
+  // Only the low 32 bits of a volume are read.
+  const std::pair<json, int32_t> volumes[] = {{0, 0},     {100, 100},           {101, 70},
+                                              {-1, 70},   {50.5, 70},           {"50", 70},
+                                              {true, 70}, {4294967296 + 40, 40}};
+  for (const auto& [volume, taken] : volumes) {
+    load(json{{"music_vol", volume}, {"music", false}, {"sfx", 1}}.dump());
+    EXPECT_EQ(sound::sound_settings().music_vol.load(), taken) << volume.dump();
     EXPECT_FALSE(sound::sound_settings().music.load());
     EXPECT_TRUE(sound::sound_settings().sfx.load());
   }
   for (const char* text : {"[1,2]", "{\"music\": ", "", "7"}) {
-    write(text);
-    arcade::load_ui_settings();
+    load(text);
     EXPECT_EQ(arcade::ui_settings_copy(), json::object()) << text;
   }
 }
 
 TEST_F(UiSettings, save_keeps_every_key_in_a_private_file) {
-  write(R"({"by_hand": [1], "music": false, "w": 900, "week_scores": []})");
-  arcade::load_ui_settings();
+  load(R"({"by_hand": [1], "music": false, "w": 900, "week_scores": []})");
   sound::sound_settings().sfx_vol = 12;
   ASSERT_TRUE(arcade::change_ui_settings([](json& doc) { doc["x"] = 40; }));
   std::string text;
@@ -80,28 +75,28 @@ TEST_F(UiSettings, save_keeps_every_key_in_a_private_file) {
 }
 
 // The board worker reads while the window thread changes the document: every copy and every
-// file on disk holds whole changes only.
+// file on disk holds whole changes only. Each change takes a while, so a reader that does not
+// wait for it would meet one half made.
 TEST_F(UiSettings, readers_never_see_half_a_change) {
-  arcade::load_ui_settings();
+  load("{}");
   std::atomic<bool> done{false};
   std::thread writer([&done] {
     for (int i = 0; i < 100; ++i) {
       (void)arcade::change_ui_settings([i](json& doc) {
         doc["a"] = i;
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
         doc["b"] = i;
       });
     }
     done = true;
   });
-  int reads = 0;
-  while (!done || reads == 0) {
+  for (int reads = 0; !done || reads == 0; ++reads) {
     const json copy = arcade::ui_settings_copy();
     EXPECT_EQ(copy.value("a", -1), copy.value("b", -1));
     const json file = korb::read_json_file(arcade::ui_settings_path());
     if (file.is_object()) {
       EXPECT_EQ(file.value("a", -1), file.value("b", -1));
     }
-    ++reads;
   }
   writer.join();
   EXPECT_EQ(korb::read_json_file(arcade::ui_settings_path())["a"], 99);

@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(UpdateCheck, build_numbers_read_and_print_in_thousandths) {
+TEST(UpdateCheck, build_numbers_read_print_and_are_found_on_the_page) {
   const std::pair<const char*, int64_t> parsed[] = {{"0.002", 2},
                                                     {"1.5", 1500},
                                                     {" 2 ", 2},
@@ -24,29 +24,22 @@ TEST(UpdateCheck, build_numbers_read_and_print_in_thousandths) {
                                                     {"99999999999999999999", -1},
                                                     {"0.0005", 1}};
   for (const auto& [text, build] : parsed) EXPECT_EQ(arcade::parse_build(text), build) << text;
-  EXPECT_EQ(arcade::format_build(1), "0.001");
   EXPECT_EQ(arcade::format_build(1500), "1.500");
   EXPECT_EQ(arcade::format_build(-4), "0.001");
   EXPECT_EQ(arcade::version_text(false), "Version 0.001");
-}
 
-TEST(UpdateCheck, find_latest_build_reads_the_current_build_line) {
-  const std::string long_tail = "Version 9 " + std::string(24000, 'x') + " Version 4";
   const std::pair<std::string, int64_t> pages[] = {
       {"<p>Current build: Version 0.002</p>", 2},
       {"<b>Version</b> 1", 1},
-      {"Version 1.0", 1000},
       {"Version 9 <i>current build</i> notes", 9},  // no version after it: the last one
       {"Version 3 Current Build: <span>VERSION</span>=\t0.004", 4},
       {"version&nbsp;0.003", 3},
       {"version&#160;0.005", 5},
       {"version&Nbsp;0.003", -1},
       {"version&Nbsp;0.003 version 6", 6},
-      {"no number here", -1},
       {"Version: soon", -1},
-      {long_tail, 4},
-      {"Version 8 " + std::string(24000, 'y'), -1},  // only the last 24000 characters count
-  };
+      {"Version 9 " + std::string(24000, 'x') + " Version 4", 4},
+      {"Version 8 " + std::string(24000, 'y'), -1}};  // only the last 24000 characters count
   for (const auto& [page, build] : pages) {
     EXPECT_EQ(arcade::find_latest_build(page), build) << page.substr(0, 80);
   }
