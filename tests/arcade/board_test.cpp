@@ -229,6 +229,7 @@ TEST_F(BoardDevnet, lists_verified_rows_ranked_and_refuses_the_rest) {
   forged["score"] = a + 2;
   arcade_devnet::pay_row(forged);
   arcade_devnet::pay_row(signed_row(c.alice_run, c.now + 3, {{"game", "blocks"}}));
+  arcade_devnet::pay_row(signed_row(c.alice_run, c.now + 4, {{"score", 0}}));  // never listed
   c.bob = arcade_devnet::make_player(arcade_devnet::random_alias());
   const std::string bob_early_tx = arcade_devnet::pay_row(signed_row(c.bob_run, c.now));
   c.bob_late_tx = arcade_devnet::pay_row(signed_row(c.bob_run, c.now + 9));
@@ -267,7 +268,7 @@ TEST_F(BoardDevnet, lists_verified_rows_ranked_and_refuses_the_rest) {
   EXPECT_EQ(
       board.rows[0].replay_note,
       "score " + std::to_string(a + 1) + " does not match the replayed score " + std::to_string(a));
-  EXPECT_EQ(stats.listed, 8u);
+  EXPECT_EQ(stats.listed, 9u);
   EXPECT_EQ(stats.lookups, 3u);  // carol, alice, bob: each once
   EXPECT_EQ(board, scan(1));     // the parallel load is the sequential scan, field for field
 
@@ -276,8 +277,8 @@ TEST_F(BoardDevnet, lists_verified_rows_ranked_and_refuses_the_rest) {
   fault("/oi/oracle/", {{"kind", "status"}, {"status", 503}});
   const arcade::BoardResult fallback = scan(8, &stats);
   EXPECT_EQ(rows_of(fallback), c.expected);
-  EXPECT_EQ(stats.listed, 8u);
-  EXPECT_EQ(stats.fetched, 8u);
+  EXPECT_EQ(stats.listed, 9u);
+  EXPECT_EQ(stats.fetched, 9u);
 }
 
 TEST_F(BoardDevnet, the_game_and_the_command_line_merge_the_local_cache) {
