@@ -1,5 +1,8 @@
 #include "engine/replay.h"
 
+#include <cstdint>
+#include <utility>
+
 #include "engine/tape.h"
 
 namespace engine {
@@ -78,73 +81,85 @@ RunVerdict check_recorded_run(std::string_view entry, std::string_view tape_hex,
   return RunVerdict::verified;
 }
 
-bool replay_tape(std::string_view entry_txid, const InputTape& tape, ReplayResult& out,
-                 std::string& error) {
-  out = ReplayResult{};
-  out.seed = seed_from_txid(entry_txid);
-  // Every on_lock is followed by exactly one spawn, and each spawn deals one new preview.
-  size_t spawns = 0;
-  out.game.hooks.on_lock = [&spawns] { ++spawns; };
-  // The counter must not outlive this call, whichever way it returns.
+void begin_replay(ReplayCursor& cursor, std::string_view entry_txid) {
+  cursor = ReplayCursor{};
+  cursor.result.seed = seed_from_txid(entry_txid);
+  new_game(cursor.result.game, cursor.result.seed);
+}
+
+bool advance_replay(ReplayCursor& cursor, const InputTape& tape, uint64_t until) {
+  if (cursor.ended || cursor.failed) return !cursor.failed;
+  ReplayResult& out = cursor.result;
+  GameState& game = out.game;
+  uint64_t& sim_clock = out.ticks;
+  // Every on_lock is followed by exactly one spawn, and each spawn deals one new preview. The
+  // counter lives in the cursor, so the hook must not outlive this call, whichever way it returns.
+  game.hooks.on_lock = [&cursor] { ++cursor.spawns; };
   struct DropHooks {
     GameState& game;
     ~DropHooks() { game.hooks = EngineHooks{}; }
-  } drop_hooks{out.game};
-  new_game(out.game, out.seed);
+  } drop_hooks{game};
+  const auto fail = [&cursor](std::string error) {
+    cursor.failed = true;
+    cursor.error = std::move(error);
+    return false;
+  };
 
-  GameState& game = out.game;
-  uint64_t& sim_clock = out.ticks;
-  bool ended = false;
-  for (size_t i = 0; i < tape.size() && !ended; ++i) {
+  for (; cursor.next < tape.size(); ++cursor.next) {
+    const size_t i = cursor.next;
     const TapeEntry& entry = tape[i];
+    if (entry.time > until) break;
     out.entries = i + 1;
     if (!known_action(entry.action)) {
-      error = record_text(i, entry.time) + "unknown action code " + std::to_string(entry.action);
-      return false;
+      return fail(record_text(i, entry.time) + "unknown action code " +
+                  std::to_string(entry.action));
     }
     if (entry.time % kStepMs != 0) {
-      error = record_text(i, entry.time) + "time is not a multiple of 16 ms";
-      return false;
+      return fail(record_text(i, entry.time) + "time is not a multiple of 16 ms");
     }
     if (entry.time < sim_clock) {
-      error =
-          record_text(i, entry.time) + "time goes back before " + std::to_string(sim_clock) + " ms";
-      return false;
+      return fail(record_text(i, entry.time) + "time goes back before " +
+                  std::to_string(sim_clock) + " ms");
     }
     catch_up(game, sim_clock, entry.time);
     if (entry.action == RunEnd) {
-      if (i + 1 != tape.size()) {
-        error = record_text(i, entry.time) + "RunEnd is not the last record";
-        return false;
-      }
-      if (!game.game_over) {
-        error = record_text(i, entry.time) + "RunEnd but the game is not over";
-        return false;
-      }
+      if (i + 1 != tape.size())
+        return fail(record_text(i, entry.time) + "RunEnd is not the last record");
+      if (!game.game_over)
+        return fail(record_text(i, entry.time) + "RunEnd but the game is not over");
       if (sim_clock != entry.time) {
-        error = record_text(i, entry.time) + "RunEnd but the game ended at " +
-                std::to_string(sim_clock) + " ms";
-        return false;
+        return fail(record_text(i, entry.time) + "RunEnd but the game ended at " +
+                    std::to_string(sim_clock) + " ms");
       }
-      ended = true;
-      break;
+      cursor.next = tape.size();
+      cursor.ended = true;
+      out.pieces = deal_pieces(out.seed, 2 + cursor.spawns);
+      return true;
     }
     if (game.game_over) {
-      error = record_text(i, entry.time) + "action after the game ended at " +
-              std::to_string(sim_clock) + " ms";
-      return false;
+      return fail(record_text(i, entry.time) + "action after the game ended at " +
+                  std::to_string(sim_clock) + " ms");
     }
     apply_to_game(game, entry.action, sim_clock);
   }
-  if (!ended) {
-    error = tape.size() >= kTapeLimit
-                ? "tape is full (" + std::to_string(kTapeLimit) +
-                      " records) without RunEnd; actions after it were not recorded"
-                : "tape ends before game over (no RunEnd record)";
-    return false;
+  if (cursor.next == tape.size()) {
+    return fail(tape.size() >= kTapeLimit
+                    ? "tape is full (" + std::to_string(kTapeLimit) +
+                          " records) without RunEnd; actions after it were not recorded"
+                    : "tape ends before game over (no RunEnd record)");
   }
-  out.pieces = deal_pieces(out.seed, 2 + spawns);
+  catch_up(game, sim_clock, until);
   return true;
+}
+
+bool replay_tape(std::string_view entry_txid, const InputTape& tape, ReplayResult& out,
+                 std::string& error) {
+  ReplayCursor cursor;
+  begin_replay(cursor, entry_txid);
+  const bool ok = advance_replay(cursor, tape, UINT64_MAX);
+  out = std::move(cursor.result);
+  error = std::move(cursor.error);
+  return ok;
 }
 
 }  // namespace engine

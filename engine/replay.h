@@ -35,6 +35,25 @@ struct ReplayResult {
 [[nodiscard]] bool replay_tape(std::string_view entry_txid, const InputTape& tape,
                                ReplayResult& out, std::string& error);
 
+// A replay taken a stretch at a time, for a viewer that shows the run at the pace it was played.
+// replay_tape is this with no stop, so the two cannot disagree about a run.
+struct ReplayCursor {
+  ReplayResult result;  // the game so far; ticks is its sim clock
+  size_t next = 0;      // the first tape record not yet applied
+  size_t spawns = 0;    // pieces locked so far (each deals one new preview)
+  bool ended = false;   // the RunEnd record was reached at game over
+  bool failed = false;  // the tape broke a rule; `error` says which
+  std::string error;
+};
+
+// A fresh game seeded from the entry txid, at sim time 0.
+void begin_replay(ReplayCursor& cursor, std::string_view entry_txid);
+
+// Applies every record due by sim time `until` (ms) and steps the engine up to it. A cursor that
+// ended or failed stays as it is. Fails with the reasons replay_tape gives; a tape whose records
+// are all used up without RunEnd fails too. Returns !failed.
+bool advance_replay(ReplayCursor& cursor, const InputTape& tape, uint64_t until);
+
 // How a recorded run (a score row's "entry", "tape", "tape_hash" and "score") stands up to its
 // own tape. no_tape: the tape is missing or does not decode. mismatch: it decodes, but is not in
 // the one form the game writes (header version 1, both header words 0, an entry of 64 lower-case

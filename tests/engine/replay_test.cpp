@@ -92,6 +92,20 @@ TEST(replay, recorded_random_play_replays_identically) {
     EXPECT_EQ(result.pieces, deal_pieces(seed_from_txid(run.entry_txid), 2 + recorded.spawns));
     EXPECT_EQ(result.pieces[result.pieces.size() - 2], run.game.piece_type);
     total_lines += run.game.lines;
+
+    // The viewer's stretch-at-a-time replay, in steps of random size, must land on the same run.
+    ReplayCursor cursor;
+    begin_replay(cursor, run.entry_txid);
+    uint64_t until = 0;
+    while (!cursor.ended && !cursor.failed && until < result.ticks + 1000) {
+      until += random() % 400;
+      ASSERT_TRUE(advance_replay(cursor, tape, until)) << "game " << game << ": " << cursor.error;
+      ASSERT_LE(cursor.result.game.score, result.game.score);
+    }
+    ASSERT_TRUE(cursor.ended) << "game " << game;
+    expect_same_game(cursor.result.game, result.game);
+    EXPECT_EQ(cursor.result.ticks, result.ticks);
+    EXPECT_EQ(cursor.result.pieces, result.pieces);
   }
   EXPECT_GT(total_lines, 0) << "the random player never cleared a row; the test lost its teeth";
 }
