@@ -25,23 +25,6 @@ constexpr int kLargestCell = 1000;
 const QColor kWhite(Qt::white);
 const QColor kBlack(Qt::black);
 
-// Rectangles below are given as the Windows-style (left, top, right, bottom) with right and
-// bottom outside, the way the well's measurements are written down.
-QRect ltrb(int left, int top, int right, int bottom) {
-  return QRect(left, top, right - left, bottom - top);
-}
-
-// The two-tone edge of a solid cell and of the frame bevels: light down the left edge and along
-// the top, dark down the right edge and along the bottom. The light line owns the bottom-left
-// pixel, the dark one the top-right pixel.
-void draw_bevel(QPainter& painter, const QRect& r, const QColor& light, const QColor& dark) {
-  if (r.width() < 1 || r.height() < 1) return;
-  painter.fillRect(r.left(), r.top(), 1, r.height(), light);
-  painter.fillRect(r.left(), r.top(), r.width() - 1, 1, light);
-  painter.fillRect(r.right(), r.top(), 1, r.height() - 1, dark);
-  painter.fillRect(r.left() + 1, r.bottom(), r.width() - 1, 1, dark);
-}
-
 // A border of the given width centred on the outline of r, as a wide pen strokes a rectangle.
 void draw_centred_border(QPainter& painter, const QRect& r, int width, const QColor& colour) {
   const int before = width / 2;
@@ -159,12 +142,6 @@ void draw_falling_piece(QPainter& painter, const WellView& view) {
     draw_board_cell(painter, game.piece_x + c.dx, game.piece_y + c.dy, view.cell, *colour,
                     CellStyle::Solid);
   }
-}
-
-void draw_line(QPainter& painter, const QRect& rect, int flags, const QColor& colour,
-               const QString& text) {
-  painter.setPen(colour);
-  painter.drawText(rect, flags | Qt::TextSingleLine, text);
 }
 
 void draw_side_panel(QPainter& painter, const WellView& view, const QRect& board) {
@@ -322,6 +299,24 @@ void draw_overlay(QPainter& painter, const WellView& view, const QRect& board) {
 }
 
 }  // namespace
+
+QRect ltrb(int left, int top, int right, int bottom) {
+  return QRect(left, top, right - left, bottom - top);
+}
+
+void draw_bevel(QPainter& painter, const QRect& r, const QColor& light, const QColor& dark) {
+  if (r.width() < 1 || r.height() < 1) return;
+  painter.fillRect(r.left(), r.top(), 1, r.height(), light);
+  painter.fillRect(r.left(), r.top(), r.width() - 1, 1, light);
+  painter.fillRect(r.right(), r.top(), 1, r.height() - 1, dark);
+  painter.fillRect(r.left() + 1, r.bottom(), r.width() - 1, 1, dark);
+}
+
+void draw_line(QPainter& painter, const QRect& rect, int flags, const QColor& colour,
+               const QString& text) {
+  painter.setPen(colour);
+  painter.drawText(rect, flags | Qt::TextSingleLine, text);
+}
 
 QRect board_rect(int cell) {
   return QRect(kBoardLeft, kBoardTop, 10 * cell, 20 * cell);

@@ -14,6 +14,7 @@
 
 class QColor;
 class QPainter;
+class QString;
 
 namespace ui {
 
@@ -29,6 +30,19 @@ struct WellView {
 };
 
 enum class CellStyle { Solid, Outline };
+
+// A rectangle given the Windows way, (left, top, right, bottom) with right and bottom outside, as
+// the windows' measurements are written down.
+[[nodiscard]] QRect ltrb(int left, int top, int right, int bottom);
+
+// The two-tone edge of a solid cell, the frame and the companion windows' cards: light down the
+// left edge and along the top, dark down the right edge and along the bottom. The light line owns
+// the bottom-left pixel, the dark one the top-right pixel.
+void draw_bevel(QPainter& painter, const QRect& r, const QColor& light, const QColor& dark);
+
+// One line of text in colour, placed in rect by the Qt alignment flags.
+void draw_line(QPainter& painter, const QRect& rect, int flags, const QColor& colour,
+               const QString& text);
 
 // Board rectangle B: left 18, top 14, ten cells wide, twenty cells high.
 [[nodiscard]] QRect board_rect(int cell);
