@@ -243,6 +243,12 @@ void BoardWindow::paintEvent(QPaintEvent*) {
     draw_line(painter, ltrb(28, y0 + 80, w - 28, y0 + 120), Qt::AlignLeft | Qt::AlignTop,
               QColor(kAmber), message);
   }
+  if (max_scroll() > 0) {
+    // A footer behind the Close button, so rows scroll out of sight under it instead of showing
+    // through around it.
+    painter.resetTransform();
+    painter.fillRect(ltrb(0, kRowsViewBottom + 2, w, height()), QColor(kBackground));
+  }
 }
 
 void BoardWindow::wheelEvent(QWheelEvent* event) {
