@@ -17,6 +17,7 @@
 #include "ui/fonts.h"
 #include "ui/palette.h"
 #include "ui/placement.h"
+#include "ui/replay_window.h"
 #include "ui/well_painter.h"
 
 namespace ui {
@@ -164,8 +165,11 @@ QString BoardWindow::tooltip_at(const QPoint& point) const {
 }
 
 bool BoardWindow::watch(int index) {
-  (void)index;
-  return false;
+  const arcade::BoardRow* chosen = row(index);
+  if (chosen == nullptr || chosen->tape.empty()) return false;
+  // The viewer belongs to the main window, so the next board load does not close it.
+  QWidget* owner = parentWidget() != nullptr ? parentWidget() : this;
+  return open_replay_window(owner, *chosen, images_) != nullptr;
 }
 
 int BoardWindow::draw_row(QPainter& painter, int y, const QString& label, const QColor& frame,
