@@ -96,11 +96,7 @@ BoardWindow::BoardWindow(QWidget* owner, arcade::BoardResult board, std::string 
   setFocusPolicy(Qt::StrongFocus);
   scroll_ = new QScrollBar(Qt::Vertical, this);
   scroll_->setGeometry(kBoardWidth - kScrollBarWidth - 3, 4, kScrollBarWidth, kRowsViewBottom - 4);
-  scroll_->setStyleSheet(QStringLiteral(
-      "QScrollBar:vertical { background: #0A0804; width: 12px; margin: 0; }"
-      "QScrollBar::handle:vertical { background: #A86C18; border-radius: 5px; min-height: 40px; }"
-      "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-      "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+  style_scroll_bar(scroll_);
   scroll_->setRange(0, max_scroll());
   scroll_->setSingleStep(kBoardRowPitch);
   scroll_->setPageStep(kRowsViewBottom - rows_top());

@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QScrollBar>
 
 #include "ui/app_image.h"
 #include "ui/fonts.h"
@@ -39,6 +40,14 @@ void raise_window(QWidget* window) {
   window->show();
   window->raise();
   window->activateWindow();
+}
+
+void style_scroll_bar(QScrollBar* bar) {
+  bar->setStyleSheet(QStringLiteral(
+      "QScrollBar:vertical { background: #0A0804; width: 12px; margin: 0; }"
+      "QScrollBar::handle:vertical { background: #A86C18; border-radius: 5px; min-height: 40px; }"
+      "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+      "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
 }
 
 QString elided(const QFont& font, const QString& text, int width) {

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 class QPainter;
+class QScrollBar;
 
 namespace ui {
 
@@ -29,6 +30,9 @@ class CompanionWindow : public QWidget {
 
 // Brings a window that exists to the front: shown, not minimised, active.
 void raise_window(QWidget* window);
+
+// A slim bronze scroll bar on the dark background, for the board's rows and the report's edit.
+void style_scroll_bar(QScrollBar* bar);
 
 // The header band of the help and report sheets: the band (0, 0, width, 72) in the header colour,
 // the app image at (16, 8) in 56 x 56, "O-Stakka" in the heading font and "Orbweave Arcade" 18

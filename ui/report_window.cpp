@@ -5,6 +5,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTextCursor>
 
 #include <nlohmann/json.hpp>
@@ -87,6 +88,7 @@ ReportWindow::ReportWindow(QWidget* owner, ReportHost host, const AppImages* ima
   colours.setColor(QPalette::Text, QColor(kCream));
   colours.setColor(QPalette::Base, QColor(kPanel));
   edit_->setPalette(colours);
+  style_scroll_bar(edit_->verticalScrollBar());
   PaintedButton* send_button =
       create_button(this, QStringLiteral("Send report"), kReportSendId, 24, 568, 150, 36);
   PaintedButton* close =
