@@ -18,8 +18,9 @@ namespace ui {
 
 inline constexpr int kAvatarSize = 38;
 // A picture wider or taller than this is refused before decoding: a small header can announce a
-// picture of gigabytes.
-inline constexpr int kAvatarMaxSide = 4096;
+// picture of gigabytes, and a small body can hold a picture that takes the window thread long to
+// decode (about 50 ms at this side).
+inline constexpr int kAvatarMaxSide = 2048;
 // What Qt's decoders may allocate for one picture, in megabytes.
 inline constexpr int kAvatarAllocationLimitMb = 64;
 
