@@ -315,11 +315,7 @@ bool BoardWindow::event(QEvent* event) {
 }
 
 std::string own_board_name() {
-  if (!korb::is_connected()) return {};
-  std::string handle = korb::paymail_address();
-  const size_t at = handle.find('@');
-  if (at != std::string::npos) handle.resize(at);
-  return handle;
+  return korb::is_connected() ? session_handle() : std::string();
 }
 
 BoardWindow* open_board_window(QWidget* main, const arcade::BoardResult& board,

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QScrollBar>
 
+#include "korb/session.h"
 #include "ui/app_image.h"
 #include "ui/fonts.h"
 #include "ui/palette.h"
@@ -32,6 +33,13 @@ void CompanionWindow::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QWidget::keyPressEvent(event);
+}
+
+std::string session_handle() {
+  std::string handle = korb::paymail_address();
+  const size_t at = handle.find('@');
+  if (at != std::string::npos) handle.resize(at);
+  return handle;
 }
 
 void raise_window(QWidget* window) {

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <string>
 
 class QPainter;
 class QScrollBar;
@@ -27,6 +28,9 @@ class CompanionWindow : public QWidget {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
 };
+
+// The session's paymail handle (its address cut before the "@"), read afresh; "" without one.
+[[nodiscard]] std::string session_handle();
 
 // Brings a window that exists to the front: shown, not minimised, active.
 void raise_window(QWidget* window);

@@ -34,14 +34,6 @@ QPointer<ReportWindow>& open_report() {
   return window;
 }
 
-// The session's paymail handle (the part before "@"), read afresh; "" without one.
-std::string session_handle() {
-  std::string handle = korb::paymail_address();
-  const size_t at = handle.find('@');
-  if (at != std::string::npos) handle.resize(at);
-  return handle;
-}
-
 // At most `count` UTF-16 units of text, never ending inside a surrogate pair.
 QString head(const QString& text, int count) {
   if (count <= 0) return {};

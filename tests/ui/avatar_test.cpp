@@ -96,7 +96,6 @@ TEST(avatar, hostile_bodies_are_no_picture) {
   } cases[] = {
       {"truncated PNG", png.substr(0, png.size() / 2)},
       {"20000 x 20000 header", png_claiming(20000, 20000)},
-      {"2^31 - 1 wide header", png_claiming(0x7FFFFFFF, 1)},
       {"random bytes", noise},
       {"10 MB body", huge},
       {"SVG (not a format we read)",

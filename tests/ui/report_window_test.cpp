@@ -169,9 +169,6 @@ TEST(ReportDevnet, refusals_pay_nothing_and_a_sent_report_reaches_the_architect)
   ASSERT_EQ(main.sent.size(), 1u);
   const nlohmann::json payload = nlohmann::json::parse(main.sent[0], nullptr, false);
   EXPECT_EQ(payload.value("handle", ""), player.alias);
-  EXPECT_EQ(payload.value("to_handle", ""), "hollin");
-  EXPECT_EQ(payload.value("type", ""), "report");
-  EXPECT_TRUE(payload.contains("sig"));
   const std::string txid = arcade::txid_from_result(paid.text);
   ASSERT_EQ(txid.size(), 64u) << paid.text;
   korb::set_encryption_key_base_for_testing("");
