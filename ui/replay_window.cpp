@@ -1,5 +1,6 @@
 #include "ui/replay_window.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <algorithm>
@@ -181,6 +182,13 @@ void ReplayWindow::keyPressEvent(QKeyEvent* event) {
     default:
       CompanionWindow::keyPressEvent(event);
   }
+}
+
+bool any_replay_window_open() {
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (qobject_cast<ReplayWindow*>(window) != nullptr && window->isVisible()) return true;
+  }
+  return false;
 }
 
 ReplayWindow* open_replay_window(QWidget* owner, const arcade::BoardRow& row,

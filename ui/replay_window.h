@@ -76,6 +76,9 @@ inline constexpr int kReplaySpeed16Id = 1504;
 inline constexpr int kReplayRestartId = 1505;
 inline constexpr int kReplayCloseId = 1506;
 
+// True while any replay viewer is open.
+[[nodiscard]] bool any_replay_window_open();
+
 // Opens a viewer on `row` owned by `owner`; null (nothing opens) when the row carries no tape.
 // Each row gets its own viewer, so two runs can be watched side by side.
 ReplayWindow* open_replay_window(QWidget* owner, const arcade::BoardRow& row,
