@@ -1,11 +1,8 @@
-// The help sheet: header band, the three cards with their titles and lines, the six key caps,
-// Close, and the one-window rule.
+// The help sheet: header band, the three cards with their titles and lines, the six key caps and
+// Close.
 #include "ui/help_window.h"
 
 #include <gtest/gtest.h>
-
-#include <QPointer>
-#include <QTest>
 
 #include "tests/ui/ui_test_support.h"
 #include "ui/button.h"
@@ -52,14 +49,4 @@ TEST(help_window, cards_caps_and_lines_sit_where_the_sheet_puts_them) {
   ASSERT_NE(close, nullptr);
   EXPECT_EQ(close->geometry(), QRect(584, 836, 120, 36));
   EXPECT_EQ(close->id(), ui::kHelpCloseId);
-}
-
-TEST(help_window, a_second_open_raises_the_first_and_escape_closes_it) {
-  ui_test::application();
-  QPointer<ui::HelpWindow> first = ui::open_help_window(nullptr, nullptr);
-  EXPECT_EQ(ui::open_help_window(nullptr, nullptr), first.data());
-  QTest::keyClick(first, Qt::Key_Escape);
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_FALSE(first);
-  EXPECT_NE(ui::open_help_window(nullptr, nullptr), nullptr);
 }

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QLabel>
 #include <QSlider>
 #include <QTest>
 #include <fstream>
@@ -12,12 +11,10 @@
 #include <nlohmann/json.hpp>
 
 #include "arcade/ui_settings.h"
-#include "config/deploy_config.h"
 #include "sound/recording_output.h"
 #include "sound/sound_settings.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/button.h"
-#include "ui/open_page_testing.h"
 
 namespace {
 
@@ -87,18 +84,4 @@ TEST_F(SettingsWindowTest, every_slider_step_is_heard_and_saved) {
   EXPECT_EQ(saved().value("sfx_vol", -1), sound::kDefaultSfxVolume - 10);
   EXPECT_EQ(sound::sound_settings().sfx_vol.load(), sound::kDefaultSfxVolume - 10);
   EXPECT_EQ(sound_test::recorded().size(), before) << "effects take their volume when they play";
-}
-
-TEST_F(SettingsWindowTest, the_site_line_opens_the_makers_page) {
-  std::vector<QString> opened;
-  ui::set_page_opener_for_testing([&opened](const QString& page) {
-    opened.push_back(page);
-    return true;
-  });
-  ui::SettingsWindow window(nullptr, nullptr);
-  window.show();
-  QTest::mouseClick(window.site_line(), Qt::LeftButton);
-  ui::set_page_opener_for_testing({});
-  ASSERT_EQ(opened.size(), 1u);
-  EXPECT_EQ(opened[0].toStdString(), std::string(config::deploy_config().maker_site));
 }
