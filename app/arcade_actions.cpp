@@ -17,10 +17,6 @@
 namespace app {
 namespace {
 
-QString qt_text(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // The session's paymail name, read under the session mutex after a refresh (the wallet
 // application may have changed it while the game ran).
 std::string session_handle() {
@@ -64,9 +60,10 @@ void on_enter(MainWindow& window) {
   }
   if (!korb::is_connected()) return window.set_status(kConnectFirst);
   if (session_handle().empty()) {
-    return window.set_status("Publish a @" +
-                             qt_text(std::string(config::deploy_config().paymail_domain)) +
-                             " name before you play.");
+    return window.set_status(
+        "Publish a @" +
+        QString::fromStdString(std::string(config::deploy_config().paymail_domain)) +
+        " name before you play.");
   }
   std::string note;  // the service's reason stays with the service
   if (arcade::is_identity_frozen(note)) return window.set_status(kFrozen);
@@ -91,7 +88,8 @@ void on_record_score(MainWindow& window) {
   arcade::ScorePayload payload = arcade::build_score_payload();
   std::string error;
   if (!arcade::sign_claim(payload, error)) {
-    return window.set_status(error.empty() ? QString(kCouldNotSign) : qt_text(error));
+    return window.set_status(error.empty() ? QString(kCouldNotSign)
+                                           : QString::fromStdString(error));
   }
   window.set_busy(true);
   window.set_status(kRecording);
@@ -132,7 +130,7 @@ void on_connect_reply(MainWindow& window, const AppEvent& event) {
     start_pot_refresh();
     return;
   }
-  window.set_status(qt_text(reply->text));
+  window.set_status(QString::fromStdString(reply->text));
 }
 
 void on_payment_reply(MainWindow& window, const AppEvent& event) {
@@ -157,15 +155,15 @@ void on_payment_reply(MainWindow& window, const AppEvent& event) {
         arcade::record_local_score(txid);
         window.button(kRecordScoreId)->setEnabled(false);
         window.button(kPlayId)->setEnabled(true);
-        window.set_status(kScoreRecorded + qt_text(txid));
+        window.set_status(kScoreRecorded + QString::fromStdString(txid));
         window.start_board_load();
         break;
       case arcade::PaymentKind::report:
-        window.set_status(kReportSent + qt_text(txid));
+        window.set_status(kReportSent + QString::fromStdString(txid));
         break;
     }
   } else {
-    window.set_status(qt_text(reply->text));
+    window.set_status(QString::fromStdString(reply->text));
     if (kind != arcade::PaymentKind::report) window.button(kPlayId)->setEnabled(true);
   }
   start_pot_refresh();
@@ -179,9 +177,10 @@ void on_pot_result(MainWindow& window, const AppEvent& event) {
 
 void on_balance_result(MainWindow& window, const AppEvent& event) {
   const auto* balance = event.payload_as<arcade::BalanceResult>();
-  const QString text = balance != nullptr && balance->ok
-                           ? "Korb balance:  " + qt_text(ui::format_bsv(balance->satoshis)) + " BSV"
-                           : QString("Korb balance:  (WhatsOnChain miss)");
+  const QString text =
+      balance != nullptr && balance->ok
+          ? "Korb balance:  " + QString::fromStdString(ui::format_bsv(balance->satoshis)) + " BSV"
+          : QString("Korb balance:  (WhatsOnChain miss)");
   window.label(kBalanceLineId)->setText(text);
   window.layout_wallet_lines();
 }

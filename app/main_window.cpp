@@ -35,21 +35,17 @@ constexpr int kMeasuredWalletChars = 256;
 // A move or resize counts as finished once the window has been still this long.
 constexpr int kPlacementSettleMs = 500;
 
-QString qt_text(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // The last settled balance, shown until a look-up answers.
 QString balance_line(bool connected) {
   if (!connected) return "Korb balance:  -";
   const int64_t balance = wallet::read_settled_balance();
   if (balance < 0) return QString("Korb balance:  ") + QChar(0x2026);
-  return "Korb balance:  " + qt_text(ui::format_bsv(balance)) + " BSV";
+  return "Korb balance:  " + QString::fromStdString(ui::format_bsv(balance)) + " BSV";
 }
 
 // A worker's progress line ends with a line break the status line has no room for.
 QString status_line_text(const std::string& line) {
-  QString text = qt_text(line);
+  QString text = QString::fromStdString(line);
   while (text.endsWith('\n') || text.endsWith('\r')) text.chop(1);
   return text;
 }
@@ -79,7 +75,7 @@ MainWindow::MainWindow(ui::TickSource ticks, QWidget* parent)
   refresh_wallet_lines();
   refresh_pot_line();
   start_pot_refresh();
-  label(kVersionLineId)->setText(qt_text(arcade::version_text(update_available_)));
+  label(kVersionLineId)->setText(QString::fromStdString(arcade::version_text(update_available_)));
   start_update_check();
   layout_controls();
   setFocus();
@@ -163,7 +159,7 @@ void MainWindow::wire_run() {
     activateWindow();
     setFocus();
   };
-  calls.show_status = [this](const std::string& text) { set_status(qt_text(text)); };
+  calls.show_status = [this](const std::string& text) { set_status(QString::fromStdString(text)); };
   calls.play_game_over_sound = sound::play_game_over_effect;
   calls.cache_score = [](int64_t, const std::string& txid) { arcade::record_local_score(txid); };
   calls.redraw_well = [this] { well_->update(); };
@@ -206,8 +202,8 @@ void MainWindow::refresh_wallet_lines() {
     std::string address, paymail;
     bool hd = false;
     const bool known = korb::wallet_info(address, paymail, hd);
-    wallet_text = known && !paymail.empty()   ? "Wallet: " + qt_text(paymail)
-                  : known && !address.empty() ? "Wallet: " + qt_text(address)
+    wallet_text = known && !paymail.empty()   ? "Wallet: " + QString::fromStdString(paymail)
+                  : known && !address.empty() ? "Wallet: " + QString::fromStdString(address)
                                               : QString("Wallet: connected");
   }
   label(kWalletLineId)->setText(wallet_text);
@@ -220,7 +216,7 @@ void MainWindow::refresh_wallet_lines() {
 void MainWindow::refresh_pot_line() {
   QString text = "Current weekly pot:  -";
   if (pot_satoshis_ >= 0) {
-    text = "Current weekly pot:  " + qt_text(ui::format_bsv(pot_satoshis_)) + " BSV";
+    text = "Current weekly pot:  " + QString::fromStdString(ui::format_bsv(pot_satoshis_)) + " BSV";
   } else if (!pot_error_.empty()) {
     text = "Current weekly pot:  (lookup miss)";
   }
@@ -416,7 +412,8 @@ void MainWindow::on_board_result(const AppEvent& event) {
     board_ = *result;
     if (!board_.rows.empty()) board_.message.clear();
     open_board_window(*this);
-    set_status(board_.message.empty() ? QString("Weekly board loaded.") : qt_text(board_.message));
+    set_status(board_.message.empty() ? QString("Weekly board loaded.")
+                                      : QString::fromStdString(board_.message));
   } else {
     set_status("Weekly board load failed.");
   }
@@ -427,15 +424,15 @@ void MainWindow::on_update_result(int64_t wparam) {
   update_state_ = wparam - 1;
   update_available_ = arcade::is_newer_build(update_state_);
   QLabel* version = label(kVersionLineId);
-  version->setText(qt_text(arcade::version_text(update_available_)));
+  version->setText(QString::fromStdString(arcade::version_text(update_available_)));
   version->setCursor(update_available_ ? Qt::PointingHandCursor : Qt::ArrowCursor);
   colour_labels();
   version->repaint();
   if (!update_available_) return;
-  if (ui::show_message(this, "O-Stakka update", qt_text(arcade::update_question(update_state_)),
-                       ui::MessageIcon::warning,
-                       ui::MessageButtons::yes_no) == ui::MessageAnswer::yes) {
-    ui::open_page(qt_text(wallet::network_endpoints().download_page));
+  if (ui::show_message(
+          this, "O-Stakka update", QString::fromStdString(arcade::update_question(update_state_)),
+          ui::MessageIcon::warning, ui::MessageButtons::yes_no) == ui::MessageAnswer::yes) {
+    ui::open_page(QString::fromStdString(wallet::network_endpoints().download_page));
   }
 }
 
@@ -466,7 +463,7 @@ void MainWindow::customEvent(QEvent* event) {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == label(kVersionLineId) && event->type() == QEvent::MouseButtonRelease &&
       update_available_) {
-    ui::open_page(qt_text(wallet::network_endpoints().download_page));
+    ui::open_page(QString::fromStdString(wallet::network_endpoints().download_page));
     return true;
   }
   return QWidget::eventFilter(watched, event);
