@@ -3,14 +3,12 @@
 #include <openssl/crypto.h>
 
 #include <QComboBox>
-#include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QVBoxLayout>
 
 #include "tools/korb/connect_answers.h"
 #include "tools/korb/window_model.h"
@@ -77,7 +75,6 @@ WindowPrompts dialog_prompts() {
 KorbWindow::KorbWindow(WindowPrompts prompts, QWidget* parent)
     : QWidget(parent), prompts_(std::move(prompts)) {
   setWindowTitle("Korb");
-  resize(640, 520);
 
   wallets_ = new QListWidget(this);
   wallets_->setObjectName("wallets");
@@ -103,28 +100,25 @@ KorbWindow::KorbWindow(WindowPrompts prompts, QWidget* parent)
   status_->setObjectName("status");
   status_->setWordWrap(true);
 
-  auto* wallet_buttons = new QHBoxLayout;
-  wallet_buttons->addWidget(create_);
-  wallet_buttons->addWidget(restore_);
-  wallet_buttons->addStretch();
-  auto* paymail_row = new QHBoxLayout;
-  paymail_row->addWidget(paymail_name_, 1);
-  paymail_row->addWidget(set_paymail_);
-  auto* answer_row = new QHBoxLayout;
-  answer_row->addWidget(new QLabel("Use wallet:", this));
-  answer_row->addWidget(wallet_chooser_, 1);
-  answer_row->addWidget(approve_);
-  answer_row->addWidget(deny_);
-
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel("<b>Wallets</b>", this));
-  layout->addWidget(wallets_, 1);
-  layout->addLayout(wallet_buttons);
-  layout->addLayout(paymail_row);
-  layout->addWidget(new QLabel("<b>Connect requests</b>", this));
-  layout->addWidget(requests_, 1);
-  layout->addLayout(answer_row);
-  layout->addWidget(status_);
+  // Fixed places rather than layouts: see korb_window_size in the header.
+  setFixedSize(korb_window_size);
+  auto* wallets_title = new QLabel("<b>Wallets</b>", this);
+  wallets_title->setGeometry(12, 8, 696, 20);
+  wallets_->setGeometry(12, 30, 696, 120);
+  create_->setGeometry(12, 158, 100, 30);
+  restore_->setGeometry(120, 158, 100, 30);
+  paymail_name_->setGeometry(12, 196, 540, 30);
+  set_paymail_->setGeometry(560, 196, 148, 30);
+  auto* requests_title = new QLabel("<b>Connect requests</b>", this);
+  requests_title->setGeometry(12, 238, 696, 20);
+  requests_->setGeometry(requests_list_rect);
+  auto* chooser_label = new QLabel("Use wallet:", this);
+  chooser_label->setGeometry(12, 456, 88, 32);
+  wallet_chooser_->setGeometry(104, 456, 380, 32);
+  approve_->setGeometry(approve_button_rect);
+  deny_->setGeometry(deny_button_rect);
+  status_->setGeometry(12, 496, 696, 56);
+  status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   connect(create_, &QPushButton::clicked, this, &KorbWindow::create_wallet);
   connect(restore_, &QPushButton::clicked, this, &KorbWindow::restore_wallet);

@@ -5,6 +5,8 @@
 
 #include <functional>
 
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -16,6 +18,14 @@ class QListWidget;
 class QPushButton;
 
 namespace korb_app {
+
+// The window has a fixed size and places its widgets at fixed rectangles (window coordinates,
+// without the frame), so scripts that click Approve or Deny by position keep working whatever
+// the fonts. Keep these stable: the end-to-end tests click them.
+inline constexpr QSize korb_window_size{720, 560};
+inline constexpr QRect requests_list_rect{12, 260, 696, 110};
+inline constexpr QRect approve_button_rect{492, 456, 104, 32};
+inline constexpr QRect deny_button_rect{604, 456, 104, 32};
 
 // Every question and message the window puts to the player goes through these, so tests can
 // answer them without a modal dialog. The defaults use QInputDialog and QMessageBox.

@@ -82,6 +82,11 @@ TEST_F(KorbWindowTest, request_appears_and_approve_writes_the_reply) {
   auto* wallets = window.findChild<QListWidget*>("wallets");
   ASSERT_TRUE(requests && chooser && approve && wallets);
   EXPECT_EQ(window.windowTitle(), "Korb");
+  // Scripts click Approve and Deny by position.
+  EXPECT_EQ(window.size(), korb_app::korb_window_size);
+  EXPECT_EQ(approve->geometry(), korb_app::approve_button_rect);
+  EXPECT_EQ(window.findChild<QPushButton*>("deny")->geometry(), korb_app::deny_button_rect);
+  EXPECT_EQ(requests->geometry(), korb_app::requests_list_rect);
   EXPECT_EQ(requests->count(), 0);
   EXPECT_FALSE(approve->isEnabled());
   ASSERT_EQ(wallets->count(), 2);
