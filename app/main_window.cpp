@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPalette>
+#include <cstdio>
 #include <ctime>
 
 #include "app/app_events.h"
@@ -189,6 +190,14 @@ void MainWindow::set_busy(bool busy) {
 
 void MainWindow::set_status(const QString& text) {
   label(kStatusLineId)->setText(text);
+  // Each status line also goes to stderr, so a player who started the game from a terminal (or a
+  // script driving it) can read back what it said. Texts from servers may carry control
+  // characters; the terminal never sees them.
+  QString line = text;
+  for (QChar& c : line) {
+    if (!c.isPrint()) c = QChar('?');
+  }
+  std::fprintf(stderr, "ostakka: %s\n", line.toUtf8().constData());
 }
 
 QString MainWindow::status() const {
