@@ -106,6 +106,7 @@ void ReplayWindow::set_paused(bool paused) {
     timer_.start();
   }
   update();
+  well_->update();  // its own widget: the window's update does not reach it on screen
 }
 
 void ReplayWindow::step() {
@@ -117,6 +118,7 @@ void ReplayWindow::step() {
   (void)engine::advance_replay(cursor_, row_.tape, position_);
   if (finished()) timer_.stop();
   update();
+  well_->update();
 }
 
 QString ReplayWindow::time_line() const {

@@ -14,6 +14,7 @@
 #include "ui/board_window.h"
 #include "ui/button.h"
 #include "ui/palette.h"
+#include "ui/well_widget.h"
 
 namespace {
 
@@ -116,6 +117,34 @@ TEST(replay_window, the_bar_fills_and_a_broken_tape_says_where_it_stops) {
   EXPECT_TRUE(broken.cursor().failed);
   image = broken.grab().toImage();
   EXPECT_GT(ui_test::count_near(image, QRect(16, 678, 400, 20), 0xDC4030, 30), 10);
+}
+
+// On screen the well is its own widget: every step must repaint it, not only the time line, or
+// the viewer shows the first piece until the end of the run.
+TEST(replay_window, the_well_repaints_as_the_replay_moves) {
+  ui_test::application();
+  engine::RunRecord run;
+  const arcade::BoardRow row = recorded_row(run);
+  uint64_t clock = 0;
+  ui::ReplayWindow window(nullptr, row, nullptr, [&clock] { return clock; });
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  auto* well = window.findChild<ui::WellWidget*>();
+  ASSERT_NE(well, nullptr);
+  struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint) ++paints;
+      return false;
+    }
+  } counter;
+  well->installEventFilter(&counter);
+  QCoreApplication::processEvents();
+  counter.paints = 0;
+  clock += 200;
+  window.step();
+  QCoreApplication::processEvents();
+  EXPECT_GE(counter.paints, 1);
 }
 
 TEST(replay_window, a_board_row_with_a_tape_opens_a_viewer_on_double_click) {
