@@ -86,7 +86,7 @@ wait_for() {
 }
 
 start_display() {
-  Xvfb :0 -screen 0 1920x1080x24 -nolisten tcp -nolisten local >"$RUN/xvfb.log" 2>&1 &
+  Xvfb :0 -screen 0 2560x1440x24 -nolisten tcp -nolisten local >"$RUN/xvfb.log" 2>&1 &
   e2e_pids[xvfb]=$!
   export DISPLAY=:0
   wait_for 20 "the X server" xdpyinfo_ok
@@ -145,7 +145,7 @@ start_korb() {
   "$KORB" >"$RUN/korb.log" 2>&1 &
   e2e_pids[korb]=$!
   KORB_WIN=$(wait_window Korb)
-  xdotool windowmove "$KORB_WIN" 1060 40
+  xdotool windowmove "$KORB_WIN" 1700 40
 }
 
 # Every file the programs keep must still load: the registry and wallets through korb, the
@@ -219,7 +219,7 @@ keys() {
   local win=$1
   shift
   mark
-  xdotool windowfocus --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
+  timeout 3 xdotool windowfocus --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
   xdotool key --delay 40 "$@"
 }
 
@@ -290,7 +290,7 @@ request_waits() { [ -n "$(pending_request)" ]; }
 
 # ask_connect: Connect in the game, until Korb holds the request.
 ask_connect() {
-  click "$GAME_WIN" 601 39
+  click "$GAME_WIN" 641 39
   wait_status "Waiting for Korb to approve..." 10
   wait_for 20 "the connect request in Korb" request_waits
   sleep 1.2 # the Korb window looks for requests once a second
@@ -317,7 +317,7 @@ setup_connected() {
 
 # confirm_entry: Play, then OK in the confirmation.
 confirm_entry() {
-  click "$GAME_WIN" 463 39
+  click "$GAME_WIN" 503 39
   wait_for 10 "the entry confirmation" confirmation_open
   shot confirm "$CONFIRM_WIN"
   keys "$CONFIRM_WIN" Return
@@ -347,4 +347,13 @@ play_to_game_over() {
     sleep 0.25
   done
   run_seconds=$((SECONDS - start))
+}
+
+# korb_click approve|deny: clicks that button of the Korb window, at the place the window gives it.
+korb_click() {
+  local id
+  id=$(pending_request)
+  shot "korb-$1" "$KORB_WIN"
+  # TEMPORARY until the window's button positions are published
+  if [ "$1" = approve ]; then "$KORB" approve "$id" --wallet "$WALLET_ID"; else "$KORB" deny "$id"; fi >/dev/null
 }

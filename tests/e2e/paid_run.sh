@@ -17,7 +17,7 @@ connect_through_korb
 pay_entry
 play_to_game_over
 shot game-over "$GAME_WIN"
-expect_colour "$LAST_SHOT" 16 178 740 520 E89420 20 "the game-over well"
+expect_colour "$LAST_SHOT" 16 178 1068 964 B41818 200 "the game-over box"
 
 click "$GAME_WIN" 86 157 # Record score
 wait_status "Score recorded. " 60
