@@ -105,7 +105,8 @@ async function account () {
     spends.push(spend)
   }
   const unspent = await allPages(`/address/${address}/unspent/all`)
-  const balance = unspent.reduce((sum, u) => sum + u.value, 0)
+  // A confirmed output already spent by a transaction in the mempool is still listed, flagged.
+  const balance = unspent.filter((u) => !u.isSpentInMempoolTx).reduce((sum, u) => sum + u.value, 0)
   const fees = spends.reduce((sum, s) => sum + s.fee, 0)
   const paidTotal = Object.values(paid).reduce((sum, n) => sum + n, 0)
   return { balance, received, paid, paid_total: paidTotal, fees, spends, double_spent: doubleSpent }

@@ -67,7 +67,7 @@ e2e_cleanup() {
     [ -n "${e2e_pids[$name]:-}" ] && kill -KILL "${e2e_pids[$name]}" 2>/dev/null
   done
   if [ "$code" -ne 0 ]; then
-    log "screenshots in $SHOTS; logs in $RUN"
+    log "stopped with code $code at line ${BASH_LINENO[0]}; screenshots in $SHOTS; logs in $RUN"
     tail -n 15 "$GAME_LOG" 2>/dev/null | sed 's/^/  game: /'
   fi
   exit "$code"
@@ -349,11 +349,13 @@ play_to_game_over() {
   run_seconds=$((SECONDS - start))
 }
 
-# korb_click approve|deny: clicks that button of the Korb window, at the place the window gives it.
+# korb_click approve|deny: clicks that button of the Korb window, at the place the window
+# publishes for it in tools/korb/korb_window.h.
 korb_click() {
-  local id
-  id=$(pending_request)
+  local x y w h
+  read -r x y w h < <(grep -E "^inline constexpr QRect $1_button_rect\{" "$e2e_root/tools/korb/korb_window.h" |
+    grep -oE '[0-9]+' | tr '\n' ' '; echo)
+  [ -n "${h:-}" ] || fail "korb_window.h publishes no place for $1"
   shot "korb-$1" "$KORB_WIN"
-  # TEMPORARY until the window's button positions are published
-  if [ "$1" = approve ]; then "$KORB" approve "$id" --wallet "$WALLET_ID"; else "$KORB" deny "$id"; fi >/dev/null
+  click "$KORB_WIN" $((x + w / 2)) $((y + h / 2))
 }

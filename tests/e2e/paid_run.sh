@@ -40,14 +40,23 @@ node -e 'const a = JSON.parse(require("fs").readFileSync(process.argv[1], "utf8"
   require("fs").writeFileSync(process.argv[3], t.payloads[0])' \
   "$RUN/after-score.json" "$score_txid" "$RUN/score-row.json" || fail "score row $score_txid is not on chain"
 recorded=$(json j.score <"$RUN/score-row.json")
-"$E2E_BIN/ostakka-replay" --payload "$RUN/score-row.json" >"$RUN/replay.txt" 2>&1 ||
-  fail "ostakka-replay refused the row: $(cat "$RUN/replay.txt")"
-grep -qw "$recorded" "$RUN/replay.txt" || fail "the replay does not reach score $recorded"
+"$E2E_BIN/ostakka-replay" --payload "$RUN/score-row.json" >"$RUN/replay.json" 2>&1 ||
+  fail "ostakka-replay refused the row: $(cat "$RUN/replay.json")"
+[ "$(json j.score <"$RUN/replay.json")" = "$recorded" ] || fail "the tape does not replay to $recorded"
 xdotool mousemove --window "$BOARD_WIN" 270 71 click --repeat 2 --delay 80 1
 REPLAY_WIN=$(wait_window '^Replay - ')
 click "$REPLAY_WIN" 290 721 # 16x
 sleep $((run_seconds / 16 + 2))
 shot replay-end "$REPLAY_WIN"
+# The viewer's last frame holds the run's final stack, cell for cell (one sample a cell of its
+# 28-pixel board at 34,54; the rows under the "SCORE ON-CHAIN" banner are left out).
+"$CONVERT" "$LAST_SHOT" -crop 280x560+34+54 +repage -sample '10x20!' -colorspace gray \
+  -threshold 20% -compress none pbm:- | tail -n +3 | tr -d ' ' | tr 01 '#.' |
+  sed '10,11d' >"$RUN/replay-seen.txt"
+json 'j.board.map((r) => r.replace(/[^.]/g, "#")).filter((r, i) => i < 9 || i > 10).join("\n")' \
+  <"$RUN/replay.json" >"$RUN/replay-board.txt"
+cmp -s "$RUN/replay-seen.txt" "$RUN/replay-board.txt" ||
+  fail "the replay window ends on another stack than the recorded run (see $RUN/replay-*.txt)"
 click "$REPLAY_WIN" 537 721 # Close
 click "$BOARD_WIN" 455 813  # Close
 
