@@ -189,6 +189,19 @@ TEST(main_window, worker_answers_reach_the_status_lines) {
   }
 }
 
+// The status line is echoed to stderr for whoever started the game from a terminal; what servers
+// put in it must not reach that terminal as control or direction characters.
+TEST(main_window, status_lines_reach_stderr_with_control_characters_blanked) {
+  Game game;
+  MainWindow& w = game.w();
+  const QString text = QString::fromUtf8("error: \x1b[2Jgone\nnext \u202Eevil");
+  testing::internal::CaptureStderr();
+  w.set_status(text);
+  const std::string echoed = testing::internal::GetCapturedStderr();
+  EXPECT_NE(echoed.find("ostakka: error: ?[2Jgone?next ?evil\n"), std::string::npos) << echoed;
+  EXPECT_EQ(w.status(), text);
+}
+
 // A newer build turns the version line red and clickable and asks once; an answer without a
 // newer build asks nothing.
 TEST(main_window, update_answer_changes_the_version_line) {

@@ -16,7 +16,7 @@ confirm_entry
 wait_outcome 'Entered\.|error: .*|.*[Ff]ailed.*' 90 "entry under $kind"
 shot first-answer "$GAME_WIN"
 # The fault was used up by the game's own requests (a probe armed now is the only one left).
-armed=$(admin fault '{"route":"/e2e-probe","kind":"drop"}' | json j.armed)
+armed=$(admin fault '{"route":"/e2e-probe","kind":"drop"}' | jq -r .armed)
 [ "$armed" = 1 ] || fail "the $kind fault was never met ($armed armed)"
 if [[ $OUTCOME != Entered.* ]]; then
   admin fault/clear '{}' >/dev/null

@@ -30,8 +30,8 @@ pay_entry
 printf 'after the restart: %s\n' "$OUTCOME" >>"$SHOTS/seen.txt"
 # The killed entry counts when its broadcast reached the devnet before the game died (it stays
 # paid: the player lost that run); the new one always does. Nothing else may have moved.
-house=$(json j.house_address <"$e2e_root/config/devnet.json")
-entries=$(chain account "$ADDRESS" | json "j.spends.filter((s) => s.paid['$house']).length")
+house=$(jq -r .house_address "$e2e_root/config/devnet.json")
+entries=$(chain account "$ADDRESS" | jq --arg h "$house" '[.spends[] | select(.paid[$h])] | length')
 [ "$kind" = payment ] || [ "$entries" = 2 ] || fail "$entries entries paid for two runs"
 [ "$entries" -ge 1 ] && [ "$entries" -le 2 ] || fail "$entries entries on chain"
 printf 'entries on chain: %s\n' "$entries" >>"$SHOTS/seen.txt"

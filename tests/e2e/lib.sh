@@ -48,7 +48,7 @@ chmod 700 "$DATA" "$STATE"
 declare -A e2e_pids=()
 e2e_step=0
 
-log() { printf '[%s %s] %s\n' "$e2e_run" "$(date +%T)" "$*"; }
+log() { printf '[%s %s] %s\n' "$e2e_run" "$(date +%T)" "$*" >&2; }
 fail() {
   log "FAIL: $*"
   shot "failed" || true
@@ -119,9 +119,6 @@ admin() { # admin ROUTE [JSON]: GET without a body, POST with one
   fi
 }
 
-# json EXPR: reads JSON on stdin and prints the JavaScript expression EXPR of it (as `j`).
-json() { node -e 'let s="";process.stdin.on("data",d=>s+=d).on("end",()=>{const j=JSON.parse(s);const v=eval(process.argv[1]);console.log(typeof v==="object"?JSON.stringify(v):v)})' "$1"; }
-
 # chain ARGS: the chain accounting helper (chain.mjs) against this run's devnet.
 chain() { node "$e2e_here/chain.mjs" "https://127.0.0.1:$PORT" "$STATE/ca.pem" "$@"; }
 
@@ -133,7 +130,7 @@ make_wallet() {
   "$KORB" create --name "$1" >"$RUN/korb-create.txt"
   WALLET_ID=$("$KORB" list | awk -F'\t' -v n="$1" '$2 == n { print $1; exit }')
   [ -n "$WALLET_ID" ] || fail "korb create made no wallet named $1"
-  ADDRESS=$("$KORB" show "$WALLET_ID" --json | json j.address)
+  ADDRESS=$("$KORB" show "$WALLET_ID" --json | jq -r .address)
   admin fund "{\"address\":\"$ADDRESS\",\"satoshis\":$2}" >/dev/null
   admin mine '{}' >/dev/null
   FUNDED=$2
@@ -153,10 +150,10 @@ start_korb() {
 files_load() {
   "$KORB" list >"$RUN/korb-list.txt" 2>&1 || fail "korb list: $(cat "$RUN/korb-list.txt")"
   grep -q "$WALLET_ID" "$RUN/korb-list.txt" || fail "the wallet left the registry"
-  "$KORB" show "$WALLET_ID" --json | json j.address | grep -qx "$ADDRESS" ||
+  "$KORB" show "$WALLET_ID" --json | jq -r .address | grep -qx "$ADDRESS" ||
     fail "the wallet file no longer gives its address"
   if [ -f "$DATA/arcade_ui.json" ]; then
-    json 'typeof j' <"$DATA/arcade_ui.json" | grep -qx object || fail "arcade_ui.json is not JSON"
+    jq -e 'type == "object"' "$DATA/arcade_ui.json" >/dev/null || fail "arcade_ui.json is not JSON"
   fi
 }
 
@@ -256,28 +253,22 @@ check_account() {
   local expected='{}' role amount to
   for pair in "$@"; do
     role=${pair%%:*} amount=${pair#*:}
-    to=$(json "j.${role}_address" <"$e2e_root/config/devnet.json")
-    expected=$(printf '%s' "$expected" | json "({...j, '$to': $amount})")
+    to=$(jq -r ".${role}_address" "$e2e_root/config/devnet.json")
+    expected=$(jq -c --arg to "$to" --argjson n "$amount" '. + {($to): $n}' <<<"$expected")
   done
   ACCOUNT=$(chain account "$ADDRESS") || fail "could not read the account back from the chain"
   printf '%s\n' "$ACCOUNT" >"$RUN/account.json"
-  printf '%s' "$ACCOUNT" | node -e '
-    let s = ""
-    process.stdin.on("data", (d) => (s += d)).on("end", () => {
-      const a = JSON.parse(s), want = JSON.parse(process.argv[1]), funded = Number(process.argv[2])
-      const wrong = []
-      if (a.received !== funded) wrong.push(`received ${a.received}, funded ${funded}`)
-      if (a.double_spent !== 0) wrong.push(`${a.double_spent} outpoints spent twice`)
-      const paid = { ...a.paid }
-      delete paid.data
-      if (JSON.stringify(Object.entries(paid).sort()) !== JSON.stringify(Object.entries(want).sort()))
-        wrong.push(`paid ${JSON.stringify(paid)}, expected ${JSON.stringify(want)}`)
-      for (const t of a.spends) if (t.fee < 1 || t.fee > t.bytes) wrong.push(`fee ${t.fee} for ${t.bytes} bytes`)
-      if (a.balance !== a.received - a.paid_total - a.fees)
-        wrong.push(`balance ${a.balance} != ${a.received} - ${a.paid_total} paid - ${a.fees} fees`)
-      if (wrong.length) { console.error(wrong.join("; ")); process.exit(1) }
-      console.log(`balance ${a.balance} = ${a.received} - ${a.paid_total} paid - ${a.fees} fees`)
-    })' "$expected" "$FUNDED" >"$RUN/account-check.txt" 2>&1 ||
+  jq -r --argjson want "$expected" --argjson funded "$FUNDED" '
+    . as $in | (.paid | del(.data)) as $paid
+    | [(if .received != $funded then "received \(.received), funded \($funded)" else empty end),
+       (if .double_spent != 0 then "\(.double_spent) outpoints spent twice" else empty end),
+       (if $paid != $want then "paid \($paid), expected \($want)" else empty end),
+       (.spends[] | select(.fee < 1 or .fee > .bytes) | "fee \(.fee) for \(.bytes) bytes"),
+       (if .balance != .received - .paid_total - .fees
+        then "balance \(.balance) != \(.received) - \(.paid_total) paid - \(.fees) fees" else empty end)]
+    | if length > 0 then join("; ") | halt_error(1)
+      else "balance \($in.balance) = \($in.received) - \($in.paid_total) paid - \($in.fees) fees" end
+  ' <<<"$ACCOUNT" >"$RUN/account-check.txt" 2>&1 ||
     fail "the account does not add up: $(cat "$RUN/account-check.txt")"
   log "$(cat "$RUN/account-check.txt")"
 }
