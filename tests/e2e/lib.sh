@@ -37,7 +37,6 @@ DATA=$XDG_DATA_HOME/Orbweave
 STATE=$DATA/devnet
 PORT=47823
 ADMIN=https://127.0.0.1:$PORT/admin
-WOC=https://127.0.0.1:$PORT/woc/v1/bsv/main
 KORB=$E2E_BIN/korb
 GAME_LOG=$RUN/game.log
 CONVERT=/usr/bin/convert
@@ -55,7 +54,8 @@ fail() {
   exit 1
 }
 
-# Stops what this run started, newest first, gently and then for good. Screenshots stay.
+# Stops what this run started, the programs before the X server, gently and then for good.
+# Screenshots and logs stay.
 e2e_cleanup() {
   local code=$?
   set +e
