@@ -7,6 +7,7 @@ setup_connected
 # Hold every broadcast, so the devnet is stopped while the entry waits for its answer.
 admin fault '{"route":"/woc/v1/bsv/main/tx/raw","kind":"latency","ms":8000}' >/dev/null
 admin fault '{"route":"/arc","kind":"latency","ms":8000}' >/dev/null
+admin fault '{"route":"/oi/submit","kind":"latency","ms":8000}' >/dev/null
 confirm_entry
 wait_status "Paying enter fee in Korb..." 10
 sleep 1.5

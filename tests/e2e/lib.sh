@@ -253,6 +253,7 @@ check_account() {
   local expected='{}' role amount to
   for pair in "$@"; do
     role=${pair%%:*} amount=${pair#*:}
+    [ "$amount" -gt 0 ] || continue
     to=$(jq -r ".${role}_address" "$e2e_root/config/devnet.json")
     expected=$(jq -c --arg to "$to" --argjson n "$amount" '. + {($to): $n}' <<<"$expected")
   done
