@@ -4,13 +4,8 @@
 source "$(dirname "$0")/lib.sh" devnet_restart "$@"
 
 setup_connected
-# Hold every broadcast, so the devnet is stopped while the entry waits for its answer.
-admin fault '{"route":"/woc/v1/bsv/main/tx/raw","kind":"latency","ms":8000}' >/dev/null
-admin fault '{"route":"/arc","kind":"latency","ms":8000}' >/dev/null
-admin fault '{"route":"/oi/submit","kind":"latency","ms":8000}' >/dev/null
-confirm_entry
-wait_status "Paying enter fee in Korb..." 10
-sleep 1.5
+# Every broadcast held, so the devnet is stopped while the entry waits for its answer.
+pay_entry_held 8000 1.5
 stop_devnet
 wait_outcome 'Entered\.|error: .*|.*[Ff]ailed.*' 90 "devnet stopped during the entry"
 shot devnet-gone "$GAME_WIN"

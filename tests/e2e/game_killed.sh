@@ -13,12 +13,7 @@ case $kind in
     shot playing "$GAME_WIN"
     ;;
   payment)
-    admin fault '{"route":"/woc/v1/bsv/main/tx/raw","kind":"latency","ms":5000}' >/dev/null
-    admin fault '{"route":"/arc","kind":"latency","ms":5000}' >/dev/null
-    admin fault '{"route":"/oi/submit","kind":"latency","ms":5000}' >/dev/null
-    confirm_entry
-    wait_status "Paying enter fee in Korb..." 10
-    sleep 2
+    pay_entry_held 5000 2
     ;;
   *) fail "unknown moment $kind" ;;
 esac

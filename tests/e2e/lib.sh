@@ -320,6 +320,17 @@ pay_entry() {
   confirm_entry
   wait_status "Entered. Blocks incoming." 60
 }
+# pay_entry_held MS SECONDS: Play and OK with every broadcast route (the service host, WhatsOnChain,
+# ARC) holding its answer MS milliseconds; returns SECONDS into the payment.
+pay_entry_held() {
+  local route
+  for route in /oi/submit /woc/v1/bsv/main/tx/raw /arc; do
+    admin fault "{\"route\":\"$route\",\"kind\":\"latency\",\"ms\":$1}" >/dev/null
+  done
+  confirm_entry
+  wait_status "Paying enter fee in Korb..." 10
+  sleep "$2"
+}
 confirmation_open() {
   CONFIRM_WIN=$(xdotool search --onlyvisible --name '^O-Stakka$' | grep -vx "$GAME_WIN" | tail -n 1)
   [ -n "$CONFIRM_WIN" ]
