@@ -286,34 +286,40 @@ TEST(scoring, saturates_instead_of_wrapping) {
   EXPECT_EQ(tall.height, std::numeric_limits<int32_t>::max());
 }
 
-// A fresh game whose column 4 is full to the top, so the next spawn is blocked.
-GameState game_with_full_column() {
+// A fresh game whose column `x` is full to the top, so the next spawn (an S piece at column 3:
+// row 0 in columns 4 and 5, row 1 in columns 3 and 4) is blocked.
+GameState game_with_full_column(int x = 4) {
   GameState game;
   new_game(game, seed_from_txid(kZeroTxid));
-  set_board(game, std::vector<std::string>(20, "....A....."));
+  std::string row(kWellColumns, '.');
+  row[static_cast<size_t>(x)] = 'A';
+  set_board(game, std::vector<std::string>(20, row));
   return game;
 }
 
 // The run has one life: a blocked spawn ends it, clears the phase flags and keeps the blocked
-// piece in view; nothing moves afterwards.
+// piece in view; nothing moves afterwards. Column 5 blocks the spawn in row 0 alone, the top row
+// of the well, which must collide like any other.
 TEST(game_over, blocked_spawn_takes_the_only_life) {
-  GameState game = game_with_full_column();
-  game.fast_drop = 1;
-  int locks = 0;
-  game.hooks.on_lock = [&locks] { ++locks; };
-  check_lines(game, 64);
-  EXPECT_EQ(locks, 1);
-  EXPECT_TRUE(game.game_over);
-  EXPECT_EQ(game.lives, 0);
-  EXPECT_FALSE(game.fast_drop);
-  EXPECT_EQ(game.piece_type, 3);
-  EXPECT_EQ(game.piece_y, 0);
-  const GameState before = game;
-  step_through(game, 64, 5000);
-  apply_to_game(game, SoftDrop, 5000);
-  EXPECT_EQ(game.score, before.score);
-  EXPECT_EQ(game.piece_y, 0);
-  EXPECT_EQ(game.cell_plane, before.cell_plane);
+  for (const int column : {4, 5}) {
+    GameState game = game_with_full_column(column);
+    game.fast_drop = 1;
+    int locks = 0;
+    game.hooks.on_lock = [&locks] { ++locks; };
+    check_lines(game, 64);
+    EXPECT_EQ(locks, 1);
+    EXPECT_TRUE(game.game_over) << "column " << column;
+    EXPECT_EQ(game.lives, 0);
+    EXPECT_FALSE(game.fast_drop);
+    EXPECT_EQ(game.piece_type, 3);
+    EXPECT_EQ(game.piece_y, 0);
+    const GameState before = game;
+    step_through(game, 64, 5000);
+    apply_to_game(game, SoftDrop, 5000);
+    EXPECT_EQ(game.score, before.score);
+    EXPECT_EQ(game.piece_y, 0);
+    EXPECT_EQ(game.cell_plane, before.cell_plane);
+  }
 }
 
 // A run never has a spare life; should the engine be given one, a blocked spawn spends it on an

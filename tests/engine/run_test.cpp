@@ -53,17 +53,14 @@ TEST_F(DrivenRun, start_resets_the_run_and_calls_out) {
   run.score_txid = "old";
   run.final_score = 77;
   run.record_flash = true;
-  run.tape_header.version = 9;
   int locks = 0;
   run.hooks.on_lock = [&locks] { ++locks; };
   start_run(run);
   EXPECT_EQ(run.arcade_state, ArcadeState::Playing);
   EXPECT_TRUE(run.tape.empty());
-  EXPECT_EQ(run.tape_header.version, 1);
   EXPECT_EQ(run.score_txid, "");
   EXPECT_EQ(run.final_score, 0);
   EXPECT_FALSE(run.record_flash);
-  EXPECT_EQ(run.run_start_tick, 50000u);
   EXPECT_EQ(run.game.piece_type, 5);
   EXPECT_EQ(calls, (std::vector<std::string>{"timer", "buttons off", "focus", kRunStartStatus}));
   ASSERT_TRUE(run.game.hooks.on_lock);  // the run's hooks reach the engine

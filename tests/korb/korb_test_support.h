@@ -21,13 +21,10 @@
 #include <thread>
 #include <vector>
 
+#include "child_guard.h"
 #include "korb/data_directory.h"
 #include "korb/registry.h"
 #include "korb/session.h"
-#include "wallet/encoding.h"
-#include "wallet/hd_keys.h"
-#include "wallet/keys.h"
-#include "wallet/mnemonic.h"
 #include "wallet/ow_korb_wallet.h"
 
 namespace korb_test {
@@ -87,28 +84,43 @@ inline std::string event_text(const std::vector<std::string>& fields) {
 }
 
 struct PathKeys {
-  std::string private_key, public_key, address;
+  const char* private_key;
+  const char* public_key;
+  const char* address;
 };
 
-// Derives a path straight from the phrase, without the session and its cache, so the session's
-// choice of index is checked against an independent derivation.
-inline PathKeys derive_independently(const std::string& mnemonic,
-                                     const wallet::DerivationPath& path) {
-  wallet::Digest64 seed{};
-  EXPECT_TRUE(wallet::mnemonic_to_seed(mnemonic, "", seed));
-  wallet::ExtendedKey key;
-  EXPECT_TRUE(wallet::master_key_from_seed(seed.data(), seed.size(), key));
-  for (uint32_t index : path) {
-    wallet::ExtendedKey child;
-    EXPECT_TRUE(wallet::derive_child_private(key, index, child));
-    key = child;
-  }
-  PathKeys out;
-  out.private_key = wallet::hex_encode(key.key.data(), key.key.size());
-  EXPECT_TRUE(wallet::public_key_from_private(out.private_key, out.public_key));
-  out.address = wallet::address_from_public_key(out.public_key);
-  return out;
-}
+// Keys of the two phrases on the session's paths (m/44'/236'/1'/0/n receive, 100' identity, 101'
+// encryption, 5' ordinals), worked out with the @bsv/sdk HD wallet, an implementation apart from
+// ours, so the session's choice of path and index is checked against outside answers.
+namespace abandon_keys {
+inline const PathKeys receive_0{
+    "f55396199026d5ce4254e139f9eb4165f52f24eb634372fac7bdff8c075bba12",
+    "02b57f7dd17dba181abc49d158f3921a66ea5a4ca8d106114cb51583549c12ef41",
+    "18pBoqRpHUYf9udsab5G9LT3vQUPxEyMFf"};
+inline const char* const receive_1_address = "15QVfsvs8n6eoZgjH4e48A9BxLS7EMeWq6";
+inline const char* const receive_2_address = "1MAsTYXd74TdXZYB1smQBAc6C4q5a3QsAa";
+inline const char* const receive_4_address = "1DJkfQg5c5CCdwQe9jefqKABYWYAJiNacF";
+inline const char* const receive_5_address = "199ffw9X3CGnZwcuF5Uq8V8cgw8t4b87Gq";
+inline const char* const receive_last_address = "13zaNBG4HrVRXRUsz13nkt1xMfkoAEx92z";  // 2^31 - 1
+inline const char* const identity_public_key =
+    "02ded4e1e697bc768d79dd3f5c95cd56f332fdcf483c2a36933ba6c81d29bcf8b4";
+inline const char* const ordinals_3_address = "1PyJ5VxnafEVS3Bfr8pvaYYZvanULpRjMD";
+inline const PathKeys encryption{
+    "a90296c62fa6d7cc8a8813d3d18e4c4ea82c9f9420bdad446b26de813c9c1b13",
+    "0343bdc4700d96c8084bff1ac971ecfd505e2c606e56b158e92b232a2af92b56ad", ""};
+}  // namespace abandon_keys
+namespace legal_keys {
+inline const PathKeys receive_0{
+    "67376a8d83c314188e28185a9964a10545ebec366ba2fc22dfd67cd55805bebd",
+    "030f5d47f42f086e92848e75a76d45cae11b39b25dac3a4b4ea38b3b3cc5986d90",
+    "17DVtuwtBZigbx1rNRR9HYBXV2MPLMcsAe"};
+inline const char* const identity_public_key =
+    "038130bb72791d1d196c0c4c5bc971f1317f6f810b6f8381fd66bd0943926e4578";
+inline const PathKeys encryption{
+    "d506c53846a7120f6b15e2c6834e6db2bc016293857a3eca86a2c9cad2f8d25a",
+    "02ea3a73a39a79bd0fc361c113498b68491f435b12e307f81e1b5ecf532892fe62",
+    "1MaK5p7Q1HFzMYuoRCSJtrnbXJ5v1iC6cg"};
+}  // namespace legal_keys
 
 // Every test gets its own LOCALAPPDATA (and TMPDIR, so no real wallet application is found).
 class KorbTest : public ::testing::Test {
@@ -192,61 +204,23 @@ inline int run_as_other_user(const std::function<int()>& body) {
   if (geteuid() != 0)      \
   GTEST_SKIP() << "acting as another local user needs root (this runs as uid " << geteuid() << ")"
 
-// Mutations of a valid document for the reader fuzz tests: flipped and dropped bytes,
-// truncations, spliced JSON tokens and swapped member types. The seed is printed by the caller
-// and can be given back through OSTAKKA_FUZZ_SEED.
-inline std::uint32_t fuzz_seed() {
-  const char* s = std::getenv("OSTAKKA_FUZZ_SEED");
-  return s != nullptr ? static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10))
-                      : std::random_device{}();
-}
-
-inline std::string mutate(const std::string& doc, std::mt19937& rng) {
-  static const char* const tokens[] = {"null",
-                                       "true",
-                                       "[]",
-                                       "{}",
-                                       "\"\"",
-                                       "-1",
-                                       "1e999",
-                                       "\"..\"",
-                                       "\"a/b\"",
-                                       "[[[[",
-                                       "\"\\u0000\"",
-                                       "\xff\xfe",
-                                       "18446744073709551616",
-                                       "{\"wallets\":5}",
-                                       ",",
-                                       ":"};
-  std::string out = doc;
-  int steps = 1 + static_cast<int>(rng() % 4);
-  for (int i = 0; i < steps; ++i) {
-    std::size_t pos = out.empty() ? 0 : rng() % (out.size() + 1);
-    switch (rng() % 5) {
-      case 0:
-        if (!out.empty() && pos < out.size()) out[pos] = static_cast<char>(rng() & 0xff);
-        break;
-      case 1:
-        if (pos < out.size()) out.erase(pos, 1 + rng() % 8);
-        break;
-      case 2:
-        out.resize(pos);
-        break;
-      case 3:
-        out.insert(pos, tokens[rng() % (sizeof(tokens) / sizeof(tokens[0]))]);
-        break;
-      default: {
-        // Replace a value after a colon with a token of another type.
-        std::size_t colon = out.find(':', pos);
-        if (colon != std::string::npos) {
-          std::size_t end = out.find_first_of(",}", colon);
-          if (end == std::string::npos) end = out.size();
-          out.replace(colon + 1, end - colon - 1, tokens[rng() % 8]);
-        }
-      }
+// A child runs `write_once(i)` for i = 0, 1, ... until it is killed at a random moment; after each
+// of `rounds` kills `check(round)` looks at what the writer left behind.
+inline void kill_writer_at_random_moments(int rounds,
+                                          const std::function<void(unsigned)>& write_once,
+                                          const std::function<void(int)>& check) {
+  std::mt19937 rng(std::random_device{}());
+  for (int round = 0; round < rounds && !::testing::Test::HasFatalFailure(); ++round) {
+    test_children::Guard child;
+    const pid_t pid = child.add(fork());
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (unsigned i = 0;; ++i) write_once(i);
     }
+    std::this_thread::sleep_for(std::chrono::microseconds(200 + rng() % 15000));
+    child.kill_now(pid);
+    check(round);
   }
-  return out;
 }
 
 }  // namespace korb_test

@@ -10,6 +10,7 @@
 #include "korb/paymail_claim.h"
 #include "korb/report_encryption_testing.h"
 #include "korb_test_support.h"
+#include "mangle.h"
 #include "tests/wallet/devnet_wallet.h"
 #include "wallet/arcade_payments.h"
 #include "wallet/ecies.h"
@@ -99,11 +100,13 @@ TEST_F(report_encryption, key_files_are_read_leniently_and_never_trusted_for_mor
     write_text(key_file("carol"), text);
     EXPECT_EQ(korb::lookup_encryption_key("carol"), key) << text.substr(0, 40);
   }
-  const std::uint32_t seed = korb_test::fuzz_seed();
-  SCOPED_TRACE("OSTAKKA_FUZZ_SEED=" + std::to_string(seed));
+  const uint32_t seed = test_mangle::seed();
+  SCOPED_TRACE("OSTAKKA_SEED=" + std::to_string(seed));
   std::mt19937 rng(seed);
   for (int i = 0; i < 500; ++i) {
-    write_text(key_file("dan"), korb_test::mutate(key_a + "\n1700000000\n", rng));
+    std::string text = key_a + "\n1700000000\n";
+    test_mangle::mangle(text, rng, "0aF \n-x");
+    write_text(key_file("dan"), text);
     korb::clear_key_book_for_testing();
     const std::string key = korb::lookup_encryption_key("dan");
     std::string canonical;
@@ -154,8 +157,7 @@ TEST_F(report_encryption, untrusted_or_unwritable_folders_fall_back_to_the_key_b
 TEST_F(report_encryption, a_report_opens_for_the_sender) {
   load_wallet({{"paymail", "alice"}});
   write_text(key_file("hollin"), std::string(config::deploy_config().architect_encryption_pubkey));
-  const auto own =
-      korb_test::derive_independently(korb_test::mnemonic_abandon, wallet::encryption_path());
+  const korb_test::PathKeys& own = korb_test::abandon_keys::encryption;
 
   const std::string text = std::string(1999, 'x') + "!";
   Json message = {{"type", "report"}, {"pmessage2", "stale"}};
@@ -178,7 +180,7 @@ TEST_F(report_encryption, a_report_opens_for_the_sender) {
   ASSERT_TRUE(wallet::decrypt_part(key, message["pmessage1"].get<std::string>(), opened));
   EXPECT_EQ(opened, text);
   // The sender's key is on file for the other players.
-  EXPECT_EQ(read_text(key_file("alice")).substr(0, 67), own.public_key + "\n");
+  EXPECT_EQ(read_text(key_file("alice")).substr(0, 67), std::string(own.public_key) + "\n");
 }
 
 TEST_F(report_encryption, failures_give_their_texts) {
@@ -202,11 +204,12 @@ TEST_F(report_encryption, failures_give_their_texts) {
 // read them back and the signature would bind a key it does not hold.
 TEST_F(report_encryption, own_keys_follow_the_wallet_not_just_the_name) {
   std::string pub, priv, error;
-  for (const char* mnemonic : {korb_test::mnemonic_abandon, korb_test::mnemonic_legal}) {
+  for (const auto& [mnemonic, expected] :
+       {std::pair{korb_test::mnemonic_abandon, korb_test::abandon_keys::encryption},
+        std::pair{korb_test::mnemonic_legal, korb_test::legal_keys::encryption}}) {
     korb::clear_session();
     load_wallet({{"paymail", "alice"}}, mnemonic);
     ASSERT_TRUE(korb::load_own_encryption_keys(pub, priv, error)) << error;
-    const auto expected = korb_test::derive_independently(mnemonic, wallet::encryption_path());
     EXPECT_EQ(pub, expected.public_key);
     EXPECT_EQ(priv, expected.private_key);
   }

@@ -20,7 +20,7 @@
 
 namespace {
 
-using korb_test::derive_independently;
+namespace abandon_keys = korb_test::abandon_keys;
 using korb_test::event_text;
 using korb_test::KorbTest;
 using korb_test::read_text;
@@ -42,45 +42,40 @@ class session : public KorbTest {
   }
 };
 
-TEST_F(session, show_above_the_payment_counter_uses_the_counter) {
-  write_hd_wallet("w1", korb_test::mnemonic_abandon, {{"recv", {0, 4, 0, 0, 0, 0}}, {"show", 9}});
-  attach();
-  ASSERT_TRUE(korb::is_connected());
-  auto s = snapshot();
-  EXPECT_TRUE(s.hd);
-  EXPECT_EQ(s.show, 4u);
-  EXPECT_EQ(s.payment_address,
-            derive_independently(korb_test::mnemonic_abandon, wallet::receive_path(4)).address);
-  EXPECT_EQ(s.identity_public_key,
-            derive_independently(korb_test::mnemonic_abandon, wallet::identity_path()).public_key);
-}
-
-TEST_F(session, recv_reads_six_counters_and_only_counters) {
-  write_hd_wallet("w1", korb_test::mnemonic_abandon,
-                  {{"recv", Json::parse(R"([1, 2, "3", -4, 5.5, 6, 7, 8])")}, {"show", 1}});
-  attach();
-  ASSERT_TRUE(korb::ensure_session());
-  auto s = snapshot();
-  EXPECT_EQ(s.recv, (std::array<uint32_t, 6>{1, 2, 0, 0, 0, 6}));
-  EXPECT_EQ(s.show, 1u);
-  EXPECT_EQ(s.payment_address,
-            derive_independently(korb_test::mnemonic_abandon, wallet::receive_path(1)).address);
-}
-
-// Index 2^31 and up would derive a hardened child: an address no other wallet of these words
-// shows or watches. Counters read from the file stop at the last ordinary index.
-TEST_F(session, receive_counters_stay_below_the_hardened_range) {
-  write_hd_wallet("w1", korb_test::mnemonic_abandon,
-                  {{"recv", {0, 4294967295u, 0, 0, 0, 2147483648u}}, {"show", 2147483650u}});
-  attach();
-  ASSERT_TRUE(korb::ensure_session());
-  auto s = snapshot();
-  EXPECT_EQ(s.recv[1], 2147483647u);
-  EXPECT_EQ(s.recv[5], 2147483647u);
-  EXPECT_EQ(s.show, 2147483647u);
-  EXPECT_EQ(
-      s.payment_address,
-      derive_independently(korb_test::mnemonic_abandon, wallet::receive_path(2147483647u)).address);
+// The payment address is the receive key at "show", which never passes the payment counter;
+// only whole counters count, and none reaches 2^31, where a hardened child would give an address
+// no other wallet of these words shows or watches.
+TEST_F(session, the_payment_address_follows_the_counters_in_the_file) {
+  const struct {
+    Json recv, show;
+    std::array<uint32_t, 6> counters;
+    uint32_t shown;
+    const char* address;
+  } cases[] = {
+      {{0, 4, 0, 0, 0, 0}, 9, {0, 4, 0, 0, 0, 0}, 4, abandon_keys::receive_4_address},
+      {Json::parse(R"([1, 2, "3", -4, 5.5, 6, 7, 8])"),
+       1,
+       {1, 2, 0, 0, 0, 6},
+       1,
+       abandon_keys::receive_1_address},
+      {{0, 4294967295u, 0, 0, 0, 2147483648u},
+       2147483650u,
+       {0, 2147483647u, 0, 0, 0, 2147483647u},
+       2147483647u,
+       abandon_keys::receive_last_address},
+  };
+  for (const auto& c : cases) {
+    write_hd_wallet("w1", korb_test::mnemonic_abandon, {{"recv", c.recv}, {"show", c.show}});
+    korb::clear_session();
+    attach();
+    ASSERT_TRUE(korb::is_connected()) << c.recv;
+    const auto s = snapshot();
+    EXPECT_TRUE(s.hd);
+    EXPECT_EQ(s.recv, c.counters);
+    EXPECT_EQ(s.show, c.shown);
+    EXPECT_EQ(s.payment_address, c.address);
+    EXPECT_EQ(s.identity_public_key, abandon_keys::identity_public_key);
+  }
 }
 
 // A wallet folder or file that is a symlink could only be there to hand the game someone else's
@@ -171,8 +166,8 @@ TEST_F(session, a_bad_mnemonic_leaves_the_session_empty) {
 }
 
 TEST_F(session, a_single_key_wallet_loads_but_never_counts_as_connected) {
-  const auto keys = derive_independently(korb_test::mnemonic_legal, wallet::receive_path(0));
-  write_text(wallet_path("w1"), Json({{"priv", keys.private_key.substr(1)}}).dump());
+  const korb_test::PathKeys& keys = korb_test::legal_keys::receive_0;
+  write_text(wallet_path("w1"), Json({{"priv", std::string(keys.private_key).substr(1)}}).dump());
   attach();
   EXPECT_FALSE(korb::ensure_session()) << "63 characters is not a key";
 
@@ -236,17 +231,15 @@ TEST_F(session, signing_and_encryption_use_the_identity_and_encryption_paths) {
   attach();
   std::string pub, sig, error;
   ASSERT_TRUE(korb::identity_sign("OW1|score|arcade|alice|alice|1|x", pub, sig, error)) << error;
-  EXPECT_EQ(pub,
-            derive_independently(korb_test::mnemonic_legal, wallet::identity_path()).public_key);
+  EXPECT_EQ(pub, korb_test::legal_keys::identity_public_key);
   EXPECT_EQ(sig.size(), 88u);
   EXPECT_TRUE(wallet::verify_message("OW1|score|arcade|alice|alice|1|x", pub, sig));
   EXPECT_FALSE(wallet::verify_message("OW1|score|arcade|alice|alice|2|x", pub, sig));
 
   std::string priv;
   ASSERT_TRUE(korb::encryption_keys(pub, priv, error)) << error;
-  auto expected = derive_independently(korb_test::mnemonic_legal, wallet::encryption_path());
-  EXPECT_EQ(pub, expected.public_key);
-  EXPECT_EQ(priv, expected.private_key);
+  EXPECT_EQ(pub, korb_test::legal_keys::encryption.public_key);
+  EXPECT_EQ(priv, korb_test::legal_keys::encryption.private_key);
 }
 
 TEST_F(session, save_writes_the_hd_form_that_loads_back_the_same) {
@@ -319,8 +312,7 @@ TEST_F(session, save_keeps_what_the_wallet_application_changed_since_the_load) {
   EXPECT_EQ(file["contacts"], contacts);
   EXPECT_EQ(file["ord_avatar"], "a_0");
   EXPECT_EQ(file["label"], "kept");
-  EXPECT_EQ(file["address"],
-            derive_independently(korb_test::mnemonic_abandon, wallet::receive_path(5)).address);
+  EXPECT_EQ(file["address"], abandon_keys::receive_5_address);
 
   // A folder that now holds another wallet, or a file that does not read, is never replaced.
   for (const std::string& other : {Json({{"mnemonic", korb_test::mnemonic_legal}}).dump(),
@@ -376,8 +368,7 @@ TEST_F(session, refresh_follows_the_wallet_application_s_changes) {
   auto s = snapshot();
   EXPECT_EQ(s.recv[1], 2u);
   EXPECT_EQ(s.show, 2u);
-  EXPECT_EQ(s.payment_address,
-            derive_independently(korb_test::mnemonic_abandon, wallet::receive_path(2)).address);
+  EXPECT_EQ(s.payment_address, abandon_keys::receive_2_address);
   EXPECT_EQ(s.ord_avatar, "");
   EXPECT_EQ(s.paymail_handle, "");
 
@@ -431,68 +422,30 @@ TEST_F(session, the_status_snapshot_reports_the_loaded_wallet) {
   EXPECT_TRUE(status.hd);
   EXPECT_FALSE(status.balance_read);
   EXPECT_EQ(status.balance, -1);
-  EXPECT_EQ(status.address,
-            derive_independently(korb_test::mnemonic_abandon, wallet::receive_path(0)).address);
+  EXPECT_EQ(status.address, abandon_keys::receive_0.address);
   auto events = korb_test::recorded_events();
   EXPECT_NE(std::find(events.begin(), events.end(), event_text({"status", "hd"})), events.end());
 }
 
-// The child saves the session in a loop, alternating the name, until it is killed. The wallet
-// file must always load afterwards with the same mnemonic.
+// A save killed at any moment leaves a wallet file that loads with the same mnemonic.
 TEST_F(session, a_save_killed_at_any_moment_never_loses_the_mnemonic) {
   write_hd_wallet("w1", korb_test::mnemonic_legal, {{"recv", {0, 1, 0, 0, 0, 0}}});
   attach();
   ASSERT_TRUE(korb::ensure_session());
-  std::mt19937 rng(std::random_device{}());
-  for (int round = 0; round < 25; ++round) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      for (unsigned i = 0;; ++i) {
+  korb_test::kill_writer_at_random_moments(
+      25,
+      [](unsigned i) {
         {
           std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
           wallet::session().paymail_handle = (i % 2) ? "alice" : "bob";
         }
         (void)korb::save_session();
-      }
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(200 + rng() % 15000));
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    korb::clear_session();
-    ASSERT_TRUE(korb::ensure_session()) << "round " << round;
-    auto s = snapshot();
-    EXPECT_EQ(s.mnemonic, korb_test::mnemonic_legal);
-  }
-}
-
-TEST_F(session, fuzzed_wallet_files_never_crash_the_loader) {
-  const std::uint32_t seed = korb_test::fuzz_seed();
-  SCOPED_TRACE("OSTAKKA_FUZZ_SEED=" + std::to_string(seed));
-  std::mt19937 rng(seed);
-  const auto legacy = derive_independently(korb_test::mnemonic_legal, wallet::receive_path(0));
-  const std::string hd_doc = Json({{"mnemonic", korb_test::mnemonic_abandon},
-                                   {"recv", {0, 2, 0, 0, 0, 1}},
-                                   {"show", 1},
-                                   {"paymail", "alice"},
-                                   {"ord_owned", Json::parse(R"([{"origin": "o", "vout": 1}])")},
-                                   {"contacts", Json::array()}})
-                                 .dump();
-  const std::string legacy_doc = Json({{"priv", legacy.private_key}}).dump();
-  attach();
-  for (int i = 0; i < 300; ++i) {
-    write_text(wallet_path("w1"), korb_test::mutate(i % 2 ? hd_doc : legacy_doc, rng));
-    korb::clear_session();
-    if (korb::ensure_session()) {
-      auto s = snapshot();
-      ASSERT_FALSE(s.payment_address.empty());
-      ASSERT_LE(s.show, s.recv[1]);
-    }
-    std::string address, paymail;
-    bool hd = false;
-    (void)korb::wallet_info(address, paymail, hd);
-    korb::refresh_session();
-  }
+      },
+      [&](int round) {
+        korb::clear_session();
+        ASSERT_TRUE(korb::ensure_session()) << "round " << round;
+        EXPECT_EQ(snapshot().mnemonic, korb_test::mnemonic_legal);
+      });
 }
 
 }  // namespace

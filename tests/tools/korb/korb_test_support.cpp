@@ -12,6 +12,8 @@
 #include <sstream>
 #include <thread>
 
+#include "child_guard.h"
+
 namespace korb_test {
 
 namespace {
@@ -129,10 +131,7 @@ int stop_process(pid_t pid, int signal, std::chrono::milliseconds grace) {
 }
 
 Children::~Children() {
-  for (pid_t pid : running_) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
+  for (pid_t pid : running_) test_children::kill_and_reap(pid);
 }
 
 pid_t Children::start(const std::vector<std::string>& args, const std::string& output_path) {
