@@ -170,6 +170,14 @@ class KorbTest : public ::testing::Test {
     if (!extra.contains("recv")) extra["recv"] = {0, 0, 0, 0, 0, 0};
     write_text(wallet_path(id), extra.dump(2));
   }
+  // Lists, binds and loads the single wallet w1 as the game does at start-up.
+  void load_wallet(nlohmann::json extra = nlohmann::json::object(),
+                   const char* mnemonic = mnemonic_abandon) const {
+    write_registry(nlohmann::json::parse(R"({"wallets": [{"id": "w1", "name": "Wallet 1"}]})"));
+    write_hd_wallet("w1", mnemonic, std::move(extra));
+    korb::attach_app("/games/ostakka", "O-Stakka");
+    ASSERT_TRUE(korb::ensure_session());
+  }
 
   std::string root_;
 };

@@ -39,13 +39,6 @@ class paymail : public KorbTest {
   void write_paymail_registry(const Json& value) {
     write_text(data_dir() + "/orbweave_paymail.json", value.dump(2));
   }
-  // Binds and loads the single wallet w1 with the given extra members.
-  void load_wallet(Json extra = Json::object()) {
-    write_registry(Json::parse(R"({"wallets": [{"id": "w1", "name": "Wallet 1"}]})"));
-    write_hd_wallet("w1", korb_test::mnemonic_abandon, std::move(extra));
-    korb::attach_app("/games/ostakka", "O-Stakka");
-    ASSERT_TRUE(korb::ensure_session());
-  }
   std::string identity() const { return korb_test::abandon_keys::identity_public_key; }
 };
 

@@ -313,11 +313,7 @@ TEST_F(registry, set_wallet_name_writes_the_session_handle_to_every_matching_ent
 // writer that saved that result would wipe every wallet or paymail name the wallet application
 // wrote. Every writer of either registry refuses and leaves the file as it was.
 TEST_F(registry, no_writer_saves_over_a_damaged_registry) {
-  write_registry(Json::parse(R"({"wallets": [{"id": "w1", "name": "Main"}]})"));
-  write_hd_wallet("w1", korb_test::mnemonic_abandon,
-                  {{"ord_avatar", "insc_0"}, {"paymail", "alice"}, {"recv", {0, 0, 0, 0, 0, 3}}});
-  korb::attach_app("/games/ostakka", "O-Stakka");
-  ASSERT_TRUE(korb::ensure_session());
+  load_wallet({{"ord_avatar", "insc_0"}, {"paymail", "alice"}, {"recv", {0, 0, 0, 0, 0, 3}}});
   const std::string wallets = data_dir() + "/wallets.json";
   const std::string names = data_dir() + "/orbweave_paymail.json";
   const std::string legacy = data_dir() + "/orbweave_korb.json";

@@ -53,12 +53,6 @@ class report_encryption : public korb_test::KorbTest {
   std::string key_file(const std::string& handle) const {
     return root_ + "/bin/userinfo/devnet/encpub-" + handle + ".txt";
   }
-  void load_wallet(Json extra, const char* mnemonic = korb_test::mnemonic_abandon) {
-    write_registry(Json::parse(R"({"wallets": [{"id": "w1", "name": "Wallet 1"}]})"));
-    write_hd_wallet("w1", mnemonic, std::move(extra));
-    korb::attach_app("/games/ostakka", "O-Stakka");
-    ASSERT_TRUE(korb::ensure_session());
-  }
 };
 
 // Newer keys replace older ones whether they arrive by publishing or in a file; older ones never
