@@ -61,23 +61,6 @@ class connect_handshake : public KorbTest {
   std::thread vault_;
 };
 
-TEST_F(connect_handshake, the_request_file_names_the_app_and_its_instance) {
-  std::string id = korb::write_connect_request();
-  ASSERT_FALSE(id.empty());
-  Json request = Json::parse(read_text(data_dir() + "/connect/" + id + ".req.json"));
-  EXPECT_EQ(request["app"], "O-Stakka");
-  EXPECT_EQ(request["id"], id);
-  EXPECT_EQ(request["instance"], "/games/ostakka");
-  EXPECT_NEAR(request["ts"].get<double>(),
-              std::chrono::duration_cast<std::chrono::seconds>(
-                  std::chrono::system_clock::now().time_since_epoch())
-                  .count(),
-              5);
-  std::string text = read_text(data_dir() + "/connect/" + id + ".req.json");
-  EXPECT_EQ(text.substr(0, 11), "{\n  \"app\": ");
-  EXPECT_NE(text.back(), '\n');
-}
-
 TEST_F(connect_handshake, each_reply_reads_as_pending_ok_or_denied) {
   EXPECT_EQ(korb::poll_connect_reply(""), "denied");
   EXPECT_EQ(korb::poll_connect_reply("w100"), "pending");
@@ -123,13 +106,6 @@ TEST_F(connect_handshake, a_new_request_never_takes_an_id_that_already_has_a_rep
   ASSERT_FALSE(id.empty());
   EXPECT_EQ(korb::poll_connect_reply(id), "pending");
   EXPECT_EQ(korb::bound_wallet_id(), "");
-}
-
-TEST_F(connect_handshake, an_already_connected_game_succeeds_without_a_request) {
-  write_hd_wallet("w1", korb_test::mnemonic_abandon);
-  korb::bind_wallet("w1");
-  EXPECT_EQ(korb::connect(), "success");
-  EXPECT_EQ(request_files(), 0);
 }
 
 TEST_F(connect_handshake, approved_and_loaded_binds_loads_and_greets_the_wallet_by_name) {

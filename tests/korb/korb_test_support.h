@@ -93,10 +93,7 @@ struct PathKeys {
 // encryption, 5' ordinals), worked out with the @bsv/sdk HD wallet, an implementation apart from
 // ours, so the session's choice of path and index is checked against outside answers.
 namespace abandon_keys {
-inline const PathKeys receive_0{
-    "f55396199026d5ce4254e139f9eb4165f52f24eb634372fac7bdff8c075bba12",
-    "02b57f7dd17dba181abc49d158f3921a66ea5a4ca8d106114cb51583549c12ef41",
-    "18pBoqRpHUYf9udsab5G9LT3vQUPxEyMFf"};
+inline const char* const receive_0_address = "18pBoqRpHUYf9udsab5G9LT3vQUPxEyMFf";
 inline const char* const receive_1_address = "15QVfsvs8n6eoZgjH4e48A9BxLS7EMeWq6";
 inline const char* const receive_2_address = "1MAsTYXd74TdXZYB1smQBAc6C4q5a3QsAa";
 inline const char* const receive_4_address = "1DJkfQg5c5CCdwQe9jefqKABYWYAJiNacF";

@@ -110,7 +110,7 @@ TEST_F(paymail, the_wallet_file_handle_is_normalised_registered_and_names_the_wa
   Json reg = registry();
   EXPECT_EQ(reg["self"], "alice");
   EXPECT_EQ(reg["names"]["alice"]["pubkey"], identity());
-  EXPECT_EQ(reg["names"]["alice"]["address"], korb_test::abandon_keys::receive_0.address);
+  EXPECT_EQ(reg["names"]["alice"]["address"], korb_test::abandon_keys::receive_0_address);
   EXPECT_EQ(korb::wallet_display_name("w1"), "alice");
   // The handle came from the file: the file is not rewritten and no event is sent.
   EXPECT_EQ(Json::parse(read_text(wallet_path("w1")))["paymail"], "@Alice@orbweave.io");

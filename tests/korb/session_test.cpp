@@ -422,7 +422,7 @@ TEST_F(session, the_status_snapshot_reports_the_loaded_wallet) {
   EXPECT_TRUE(status.hd);
   EXPECT_FALSE(status.balance_read);
   EXPECT_EQ(status.balance, -1);
-  EXPECT_EQ(status.address, abandon_keys::receive_0.address);
+  EXPECT_EQ(status.address, abandon_keys::receive_0_address);
   auto events = korb_test::recorded_events();
   EXPECT_NE(std::find(events.begin(), events.end(), event_text({"status", "hd"})), events.end());
 }

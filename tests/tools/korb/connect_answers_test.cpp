@@ -164,20 +164,6 @@ TEST_F(Handshake, approve_binds_the_chosen_wallet_once) {
   EXPECT_EQ(run_korb({"approve", "../" + request, "--wallet", first}).exit_code, 1);
 }
 
-// A denial reaches the game as its denial text and binds nothing.
-TEST_F(Handshake, deny_reaches_the_game_and_binds_nothing) {
-  auto connecting = std::async(std::launch::async, [] { return korb::connect(); });
-  const std::string request = waiting_request();
-  ASSERT_FALSE(request.empty());
-  const auto denied = run_korb({"deny", request});
-  EXPECT_EQ(denied.exit_code, 0) << denied.err;
-  ASSERT_EQ(connecting.wait_for(15s), std::future_status::ready);
-  EXPECT_EQ(connecting.get(), korb::connect_denied);
-  EXPECT_TRUE(korb::read_bound_wallet_id().empty());
-  EXPECT_FALSE(std::filesystem::exists(korb::bind_file_path()));
-  EXPECT_FALSE(korb::is_connected());
-}
-
 // With nobody answering, the game gives up with the time-out text and the request is still
 // listed, but as one nobody waits for once it has aged.
 TEST_F(Handshake, silence_times_out) {
