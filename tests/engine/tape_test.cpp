@@ -77,6 +77,7 @@ TEST(tape, parse_refuses_bad_layouts) {
       {"0101000000", "shorter"},
       {"02" + good.substr(2), "format"},
       {"0102" + good.substr(4), "version"},
+      {"0100" + good.substr(4), "version"},
       {good.substr(0, good.size() - 10), "holds 1"},
       {good.substr(0, good.size() - 2), "partial"},
       {good + "1000000001", "holds 3"},
