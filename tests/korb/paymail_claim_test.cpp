@@ -105,6 +105,15 @@ TEST_F(PaymailClaimTest, refuses_what_it_cannot_claim) {
   EXPECT_EQ(korb::claim_paymail("@Hollin", pubkey_, address_, "", ""), "paymail host refused");
 }
 
+// A 200 answer is an accepted claim only when it says so: the service's refusals are JSON too.
+TEST(claim_answer, only_a_true_ok_or_success_accepts) {
+  EXPECT_TRUE(korb::claim_answer_ok(R"({"ok":true})"));
+  EXPECT_TRUE(korb::claim_answer_ok(R"({"success":true,"ok":false})"));
+  EXPECT_FALSE(korb::claim_answer_ok(R"({"ok":"true"})"));
+  EXPECT_FALSE(korb::claim_answer_ok(R"({"success":false,"error":"taken"})"));
+  EXPECT_FALSE(korb::claim_answer_ok("[true]"));
+}
+
 std::string stored_role() {
   std::lock_guard<std::mutex> lock(korb::paymail_registry_mutex());
   const json registry = korb::load_paymail_registry();
