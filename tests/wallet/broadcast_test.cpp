@@ -1,10 +1,10 @@
 // Broadcast: the answer readers on everything a service might send back, and the three routes
 // (own submission with its mirror, WhatsOnChain, ARC) against a local stand-in, including the
-// unclear answers that are settled by asking whether the network knows the transaction.
+// unclear answers that are settled by asking whether the network knows the transaction. The routes
+// against the real devnet run with every arcade payment (arcade_payments_test).
 #include "wallet/broadcast.h"
 
 #include <gtest/gtest.h>
-#include <openssl/rand.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -14,7 +14,7 @@
 #include <random>
 #include <thread>
 
-#include "devnet/devnet_info.h"
+#include "mangle.h"
 #include "wallet/encoding.h"
 #include "wallet/http_test_seam.h"
 #include "wallet/keys.h"
@@ -119,24 +119,9 @@ TEST(broadcast_readers, survive_hostile_answers) {
       R"({"blockHash":"","extraInfo":"","status":200,"txStatus":"SEEN_ON_NETWORK"})",
       std::string("\0\xff\xfe{", 4),
   };
-  const char alphabet[] = "{}[]\":,0123456789abcdefABCDEF txidokfalsetrue\\\n\r\x80\xff";
   for (int round = 0; round < 4000; ++round) {
     std::string text = seeds[random() % seeds.size()];
-    const int edits = static_cast<int>(random() % 6);
-    for (int i = 0; i < edits && !text.empty(); ++i) {
-      const std::size_t at = random() % text.size();
-      switch (random() % 3) {
-        case 0:
-          text[at] = alphabet[random() % (sizeof alphabet - 1)];
-          break;
-        case 1:
-          text.erase(at, 1 + random() % 8);
-          break;
-        default:
-          text.resize(at);
-          break;
-      }
-    }
+    test_mangle::mangle(text, random, "{}[]\":,0123456789abcdefABCDEF txidokfalse\\\n\x80\xff");
     (void)wallet::own_submission_accepted(text);
     const std::string txid = wallet::read_broadcast_txid(text);
     if (!txid.empty()) {
@@ -352,148 +337,6 @@ TEST_F(BroadcastTest, unserializable_transaction_sends_nothing) {
   EXPECT_EQ(broadcast(), "error: serialize failed.");
   EXPECT_TRUE(server_->requests().empty());
   EXPECT_FALSE(wallet::is_tx_known("bad"));
-}
-
-// ---- Against the devnet -------------------------------------------------------------------
-// The devnet checks every transaction with an independent implementation; these run only under
-// the CTest devnet fixture (the unit run filters them out). They arm no faults, so they cannot
-// disturb other tests sharing the devnet.
-
-class BroadcastDevnet : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string why;
-    const auto info = devnet::read_devnet_info(&why);
-    // Under CTest the fixture always provides the devnet; a missing one is a failure, not a skip.
-    if (!info) GTEST_FAIL() << why;
-    info_ = *info;
-    wallet::NetworkEndpoints endpoints;
-    endpoints.service_host = devnet::kServiceHost;
-    endpoints.service_ip = "127.0.0.1";
-    endpoints.service_port = info_.port;
-    endpoints.woc_base = info_.base() + "/woc";
-    endpoints.arc_base = info_.base() + "/arc";
-    endpoints.ca_file = info_.ca;
-    wallet::set_network_endpoints_for_test(endpoints);
-  }
-  void TearDown() override { wallet::clear_network_endpoints_for_test(); }
-
-  // A fresh key funded by the devnet's faucet, as a spend candidate.
-  wallet::SpendCandidate funded_output(int64_t satoshis) {
-    wallet::SpendCandidate c;
-    unsigned char key[32];
-    do {
-      EXPECT_EQ(RAND_bytes(key, sizeof key), 1);
-      c.private_key_hex = wallet::hex_encode(key, sizeof key);
-    } while (!wallet::public_key_from_private(c.private_key_hex, c.public_key_hex));
-    const wallet::Bytes public_key = wallet::hex_decode(c.public_key_hex);
-    c.owner_hash160 = wallet::hash160(public_key.data(), public_key.size());
-    std::string answer, error;
-    const json request = {{"address", wallet::address_from_hash160(c.owner_hash160)},
-                          {"satoshis", satoshis}};
-    EXPECT_TRUE(
-        wallet::wallet_http_post_json(info_.admin + "/fund", request.dump(), answer, error, 30, 1))
-        << error;
-    c.txid = string_of(json::parse(answer, nullptr, false), "txid");
-    std::string raw;
-    EXPECT_TRUE(wallet::wallet_http_get(wallet::woc_api_base() + "/tx/" + c.txid + "/hex", raw,
-                                        error, 30, false))
-        << error;
-    wallet::Transaction funding;
-    EXPECT_TRUE(wallet::parse_transaction(wallet::hex_decode(raw), funding));
-    for (std::size_t i = 0; i < funding.outputs.size(); ++i) {
-      if (funding.outputs[i].script == wallet::p2pkh_script(c.owner_hash160)) {
-        c.vout = static_cast<uint32_t>(i);
-        c.value = funding.outputs[i].amount;
-      }
-    }
-    EXPECT_EQ(c.value, satoshis);
-    return c;
-  }
-
-  static std::string string_of(const json& document, const char* key) {
-    return document.is_object() && document.contains(key) && document[key].is_string()
-               ? document[key].get<std::string>()
-               : std::string();
-  }
-
-  // Builds and signs a payment of `amount` to a throw-away address from `source`.
-  static bool signed_payment(const wallet::SpendCandidate& source, int64_t amount,
-                             std::vector<wallet::SpendCandidate>& inputs,
-                             std::vector<wallet::TxOutput>& outputs) {
-    inputs = {source};
-    int64_t fee = 0;
-    std::string error;
-    wallet::Hash160 payee{};
-    payee.fill(static_cast<unsigned char>(amount & 0xff));
-    if (!wallet::build_transaction(inputs, outputs, source.owner_hash160,
-                                   {{amount, wallet::p2pkh_script(payee)}}, fee, error)) {
-      return false;
-    }
-    for (auto& input : inputs) {
-      if (!wallet::sign_input(input, inputs, outputs, input.owner_hash160, input.private_key_hex,
-                              input.public_key_hex)) {
-        return false;
-      }
-    }
-    return true;
-  }
-
-  std::string broadcast(const std::vector<wallet::SpendCandidate>& inputs,
-                        const std::vector<wallet::TxOutput>& outputs, std::string& txid) {
-    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
-    return wallet::broadcast_transaction(inputs, outputs, txid);
-  }
-
-  devnet::DevnetInfo info_;
-};
-
-// The pinned service host over TLS with the devnet's own authority: the own submission takes
-// the transaction and the network then knows it.
-TEST_F(BroadcastDevnet, own_submission_reaches_the_network) {
-  const auto source = funded_output(20000);
-  std::vector<wallet::SpendCandidate> inputs;
-  std::vector<wallet::TxOutput> outputs;
-  ASSERT_TRUE(signed_payment(source, 5000, inputs, outputs));
-  std::string txid;
-  const std::string result = broadcast(inputs, outputs, txid);
-  EXPECT_EQ(result, "success: " + txid);
-  EXPECT_TRUE(wallet::is_tx_known(txid));
-  std::string again;
-  EXPECT_EQ(broadcast(inputs, outputs, again), result) << "sending twice is no error";
-}
-
-// A second transaction spending the same output is refused by every route and reported as such;
-// it never counts as sent.
-TEST_F(BroadcastDevnet, double_spend_is_refused) {
-  const auto source = funded_output(20000);
-  std::vector<wallet::SpendCandidate> inputs;
-  std::vector<wallet::TxOutput> outputs;
-  ASSERT_TRUE(signed_payment(source, 5000, inputs, outputs));
-  std::string first;
-  const std::string accepted = broadcast(inputs, outputs, first);
-  ASSERT_EQ(accepted, "success: " + first);
-  ASSERT_TRUE(signed_payment(source, 6000, inputs, outputs));
-  std::string second;
-  const std::string result = broadcast(inputs, outputs, second);
-  EXPECT_EQ(result.rfind("error: broadcast failed: HTTP 400 ", 0), 0u) << result;
-  EXPECT_NE(result.find("txn-mempool-conflict"), std::string::npos) << result;
-  EXPECT_FALSE(wallet::is_tx_known(second));
-}
-
-// Spending an output that does not exist walks all three routes (own submission, WhatsOnChain,
-// then ARC for the missing inputs); ARC holds it as an orphan, and that is the answer shown.
-TEST_F(BroadcastDevnet, missing_inputs_try_arc_and_report_its_orphan_answer) {
-  auto source = funded_output(20000);
-  source.txid = std::string(64, 'e');
-  std::vector<wallet::SpendCandidate> inputs;
-  std::vector<wallet::TxOutput> outputs;
-  ASSERT_TRUE(signed_payment(source, 5000, inputs, outputs));
-  std::string txid;
-  EXPECT_EQ(broadcast(inputs, outputs, txid),
-            std::string(wallet::kArcRefusal) +
-                "SEEN_IN_ORPHAN_MEMPOOL: its inputs are unknown or already spent");
-  EXPECT_FALSE(wallet::is_tx_known(txid));
 }
 
 }  // namespace

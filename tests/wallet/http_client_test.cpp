@@ -30,13 +30,8 @@ using test_server::Response;
 constexpr const char* kPinnedHost = "svc.pin.test";
 const std::string kDash = "\xE2\x80\x93";
 
-class CurlEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { ASSERT_EQ(curl_global_init(CURL_GLOBAL_ALL), CURLE_OK); }
-  void TearDown() override { curl_global_cleanup(); }
-};
 const auto* const curl_environment =
-    ::testing::AddGlobalTestEnvironment(new CurlEnvironment);  // NOLINT: owned by gtest
+    ::testing::AddGlobalTestEnvironment(new test_server::CurlEnvironment);  // NOLINT: gtest owns it
 
 // Points the service pin at the test server (plain HTTP on its own port).
 void pin_service_to(const LocalHttpServer& server) {

@@ -18,9 +18,18 @@
 #include <thread>
 #include <vector>
 
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
 #include "wallet/http_test_seam.h"
 
 namespace test_server {
+
+// libcurl set up once for a test binary, as the program's start-up does.
+struct CurlEnvironment : ::testing::Environment {
+  void SetUp() override { ASSERT_EQ(curl_global_init(CURL_GLOBAL_ALL), CURLE_OK); }
+  void TearDown() override { curl_global_cleanup(); }
+};
 
 struct Request {
   std::string method;

@@ -11,7 +11,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -411,11 +410,6 @@ TEST(signing, unlocking_script_verifies_against_the_forkid_digest) {
 
 // ---- send_outputs against local services ---------------------------------------------------
 
-constexpr char kMnemonic[] =
-    "abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon about";
-constexpr char kWalletId[] = "w1700000000001";
-std::string g_data_dir;
-
 struct Utxo {
   std::string txid;
   uint32_t vout;
@@ -425,36 +419,17 @@ struct Utxo {
 // Stands in for WhatsOnChain and the service host: lists the payment address's outputs, refuses
 // the own submission (so every transaction goes to WhatsOnChain), and answers broadcasts from a
 // script of refusals, accepting once the script is used up.
-class SendTest : public ::testing::Test {
+class SendTest : public test_wallet::BoundWalletTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/ostakka-send-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    g_data_dir = pattern;
-    wallet::BridgeHooks hooks;
-    hooks.is_connected = [] { return wallet::session_loaded() && wallet::session().hd; };
-    hooks.bound_wallet_id = [] { return std::string(kWalletId); };
-    hooks.data_directory = [] { return g_data_dir; };
-    wallet::install_bridge_hooks(hooks);
-
-    ASSERT_TRUE(test_wallet::load_hd_session(kMnemonic));
-    {
-      std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
-      address_ = wallet::session().payment_address;
-    }
-
+    BoundWalletTest::SetUp();
+    address_ = wallet::session().payment_address;
     server_ = std::make_unique<LocalHttpServer>([this](const Request& r) { return answer(r); });
     wallet::set_network_endpoints_for_test(test_server::endpoints_for(*server_, "svc.send.test"));
   }
-
   void TearDown() override {
     server_.reset();
-    wallet::clear_network_endpoints_for_test();
-    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
-    wallet::clear_unspent_state();
-    wallet::wipe_session();
-    wallet::install_bridge_hooks({});
-    std::filesystem::remove_all(g_data_dir);
+    BoundWalletTest::TearDown();
   }
 
   Response answer(const Request& r) {
@@ -462,33 +437,20 @@ class SendTest : public ::testing::Test {
     const std::string woc = "/woc/v1/bsv/main";
     if (r.target == woc + "/address/" + address_ + "/unspent/all") {
       json items = json::array();
-      for (const Utxo& u : listed_) {
+      for (const Utxo& u : listed_)
         items.push_back({{"tx_hash", u.txid}, {"tx_pos", u.vout}, {"value", u.value}});
-      }
       return {200, json{{"address", address_}, {"result", items}}.dump(), "application/json"};
     }
-    if (r.target.find("/unspent/all") != std::string::npos) {
-      return {200, R"({"result":[]})", "application/json"};
-    }
+    if (r.target.find("/unspent/all") != std::string::npos) return {200, R"({"result":[]})"};
     if (r.target == woc + "/tx/raw" && r.method == "POST") {
-      const json body = json::parse(r.body, nullptr, false);
-      const Bytes raw = hex(body.value("txhex", std::string()));
+      const Bytes raw = hex(json::parse(r.body, nullptr, false).value("txhex", std::string()));
       posted_.push_back(raw);
-      if (!refusals_.empty()) {
-        const std::string refusal = refusals_.front();
-        refusals_.erase(refusals_.begin());
-        return {400, refusal};
-      }
-      return {200, wallet::transaction_txid(raw) + "\n"};
+      if (refusals_.empty()) return {200, wallet::transaction_txid(raw) + "\n"};
+      const std::string refusal = refusals_.front();
+      refusals_.erase(refusals_.begin());
+      return {400, refusal};
     }
     if (r.target.find("/gp/txos/address/") == 0 && on_spendable_read_) on_spendable_read_();
-    if (network_keeps_refused_) {
-      for (const Bytes& raw : posted_) {
-        if (r.target == woc + "/tx/" + wallet::transaction_txid(raw) + "/hex") {
-          return {200, wallet::hex_encode(raw)};
-        }
-      }
-    }
     return {404, R"({"error":"not found"})"};
   }
 
@@ -516,38 +478,44 @@ class SendTest : public ::testing::Test {
   std::vector<Utxo> listed_;
   std::vector<std::string> refusals_;
   std::vector<Bytes> posted_;
-  bool network_keeps_refused_ = false;       // a refused broadcast still reached the network
   std::function<void()> on_spendable_read_;  // runs while the GorillaPool list is asked for
   std::unique_ptr<LocalHttpServer> server_;
 };
 
 const std::string kConflict = "unexpected response code 500: 258: txn-mempool-conflict";
+const std::string kMissingInputs = "unexpected response code 500: Missing inputs";
 
-// A conflict means the inputs are spent elsewhere: the next attempt must pick other outputs, and
-// the success must report the transaction that was accepted, with its change kept for later.
-TEST_F(SendTest, mempool_conflict_retries_with_other_inputs) {
-  listed_ = {{txid_of('a'), 0, 10000}, {txid_of('b'), 1, 8000}};
-  refusals_ = {kConflict};
-  testing::internal::CaptureStdout();
-  const std::string result = pay(5000);
-  const std::string printed = testing::internal::GetCapturedStdout();
-  const auto sent = posted();
-  ASSERT_EQ(sent.size(), 2u) << result;
-  EXPECT_EQ(spent_outpoints(sent[0]), std::vector<std::string>{txid_of('a') + ":0"});
-  EXPECT_EQ(spent_outpoints(sent[1]), std::vector<std::string>{txid_of('b') + ":1"});
-  const std::string txid = wallet::transaction_txid(sent[1]);
-  EXPECT_EQ(result, "success: " + txid);
-  EXPECT_TRUE(wallet::is_outpoint_spent(txid_of('a'), 0));
-  EXPECT_TRUE(wallet::is_outpoint_spent(txid_of('b'), 1));
-  EXPECT_EQ(wallet::last_sent_txid(), txid);
-
-  wallet::Transaction tx;
-  ASSERT_TRUE(wallet::parse_transaction(sent[1], tx));
-  ASSERT_EQ(tx.outputs.size(), 2u);
-  const int64_t change = tx.outputs[1].amount;
-  EXPECT_EQ(change, 8000 - 5000 - (4 + 1 + 41 + 1 + 2 * 34 + 4));
-  EXPECT_TRUE(wallet::is_pending_outpoint(txid, 1));
-  EXPECT_EQ(printed, "[OW-BALANCE]\x1F" + std::to_string(change) + "\x1F" + kWalletId + "\n");
+// A conflict or missing inputs (ARC cannot be asked here) mean the inputs are spent elsewhere: the
+// next attempt must pick other outputs, and the success must report the transaction that was
+// accepted, with its change kept for later.
+TEST_F(SendTest, a_refused_input_is_never_offered_again) {
+  for (const std::string& refusal : {kConflict, kMissingInputs}) {
+    SCOPED_TRACE(refusal);
+    ASSERT_TRUE(test_wallet::load_hd_session(test_wallet::kAbandonAbout, 1));
+    const char first = refusal == kConflict ? 'a' : 'c';
+    listed_ = {{txid_of(first), 0, 10000}, {txid_of(first + 1), 1, 8000}};
+    refusals_ = {refusal};
+    posted_.clear();
+    testing::internal::CaptureStdout();
+    const std::string result = pay(5000);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    const auto sent = posted();
+    ASSERT_EQ(sent.size(), 2u) << result;
+    EXPECT_EQ(spent_outpoints(sent[0]), std::vector<std::string>{txid_of(first) + ":0"});
+    EXPECT_EQ(spent_outpoints(sent[1]), std::vector<std::string>{txid_of(first + 1) + ":1"});
+    const std::string txid = wallet::transaction_txid(sent[1]);
+    EXPECT_EQ(result, "success: " + txid);
+    EXPECT_TRUE(wallet::is_outpoint_spent(txid_of(first), 0));
+    EXPECT_TRUE(wallet::is_outpoint_spent(txid_of(first + 1), 1));
+    EXPECT_EQ(wallet::last_sent_txid(), txid);
+    wallet::Transaction tx;
+    ASSERT_TRUE(wallet::parse_transaction(sent[1], tx));
+    ASSERT_EQ(tx.outputs.size(), 2u);
+    const int64_t change = tx.outputs[1].amount;
+    EXPECT_EQ(change, 8000 - 5000 - (4 + 1 + 41 + 1 + 2 * 34 + 4));
+    EXPECT_TRUE(wallet::is_pending_outpoint(txid, 1));
+    EXPECT_EQ(printed, "[OW-BALANCE]\x1F" + std::to_string(change) + "\x1F" + bound_id() + "\n");
+  }
 }
 
 // Three refusals in a row end the payment with the retry text, and no input is offered twice.
@@ -572,28 +540,10 @@ TEST_F(SendTest, second_payment_spends_the_pending_change) {
   const auto sent = posted();
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(spent_outpoints(sent[1]), std::vector<std::string>{first.substr(9) + ":1"});
-  // Another payment has nothing left to spend that covers it.
   EXPECT_EQ(pay(9000), "error: insufficient funds. Need " + std::to_string(9000 + 85) +
                            " sats, you have " + std::to_string(10000 - 6000 - 2 * 119) +
                            " in your Korb wallet.");
   EXPECT_EQ(posted().size(), 2u);
-}
-
-// A refusal for a transaction the network has anyway is a success, and the transaction is
-// recorded like any other: its inputs are spent and its change is kept for the next payment.
-TEST_F(SendTest, refused_but_known_transaction_counts_and_is_recorded) {
-  listed_ = {{txid_of('a'), 0, 10000}};
-  refusals_ = {"unexpected response code 500: timeout"};
-  network_keeps_refused_ = true;
-  const std::string result = pay(4000);
-  const auto sent = posted();
-  ASSERT_EQ(sent.size(), 1u);
-  const std::string txid = wallet::transaction_txid(sent[0]);
-  EXPECT_EQ(result, "success: " + txid);
-  EXPECT_TRUE(wallet::is_outpoint_spent(txid_of('a'), 0));
-  EXPECT_TRUE(wallet::is_pending_outpoint(txid, 1));
-  EXPECT_EQ(wallet::last_sent_txid(), txid);
-  EXPECT_EQ(wallet::last_broadcast_txid(), txid);
 }
 
 // Refusals the retries cannot help are passed on unchanged and leave the inputs spendable.
@@ -609,29 +559,18 @@ TEST_F(SendTest, other_refusals_are_passed_on) {
 // nor receive the change meant for the first wallet's address.
 TEST_F(SendTest, wallet_switched_during_the_spendable_refresh_pays_nothing) {
   listed_ = {{txid_of('a'), 0, 10000}, {txid_of('b'), 0, 9000}};
-  refusals_ = {"unexpected response code 500: Missing inputs"};
+  refusals_ = {kMissingInputs};
   on_spendable_read_ = [this] {
-    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
-    wallet::clear_unspent_state();
-    wallet::wipe_session();
-    wallet::reset_derivation_cache();
-    auto& s = wallet::session();
-    s.mnemonic = "legal winner thank year wave sausage worth useful legal winner thank yellow";
-    s.hd = true;
-    ASSERT_TRUE(wallet::refresh_wallet_keys());
-    wallet::load_spent_set();
-    address_ = s.payment_address;  // the other wallet owns the listed outputs now
+    ASSERT_TRUE(test_wallet::load_hd_session(
+        "legal winner thank year wave sausage worth useful legal winner thank yellow"));
+    address_ = wallet::session().payment_address;  // the other wallet owns the listed outputs now
   };
   EXPECT_EQ(pay(1000), "error: wallet changed.");
   EXPECT_EQ(posted().size(), 1u);
 }
 
-TEST_F(SendTest, empty_wallet_sends_nothing) {
+TEST_F(SendTest, wallet_checks_come_first_and_an_empty_wallet_sends_nothing) {
   EXPECT_EQ(pay(1000).rfind("error: you have 0 in your Korb wallet.", 0), 0u);
-  EXPECT_TRUE(posted().empty());
-}
-
-TEST_F(SendTest, wallet_checks_come_first) {
   {
     std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
     wallet::session().hd = false;
@@ -642,7 +581,7 @@ TEST_F(SendTest, wallet_checks_come_first) {
     wallet::wipe_session();
   }
   EXPECT_EQ(pay(1000), "error: no Orbweave Korb wallet. Use korb create first.");
-  EXPECT_TRUE(server_->requests().empty());
+  EXPECT_TRUE(posted().empty());
 }
 
 }  // namespace

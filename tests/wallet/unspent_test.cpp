@@ -1,96 +1,54 @@
-// Unspent outputs without a network: the service list readers, outpoint matching in both byte
-// orders, the spent set's file, the order and skip rules of the spend candidates, the balance and
-// the settled balance. These are the rules that keep a payment from spending an output twice,
-// spending an inscription, or losing change.
+// Unspent outputs: the service list readers, outpoint matching in both byte orders, the spent
+// set's file, the order and skip rules of the spend candidates, the balance and the settled
+// balance, and the WhatsOnChain and GorillaPool reads against a local server. These are the rules
+// that keep a payment from spending an output twice, spending an inscription, or losing change.
 #include "wallet/unspent.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <curl/curl.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "hd_session.h"
 #include "local_http_server.h"
+#include "mangle.h"
 #include "random_seed.h"
 #include "wallet/hd_keys.h"
-#include "wallet/http_test_seam.h"
 #include "wallet/keys.h"
-#include "wallet/ow_korb_wallet.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using test_server::LocalHttpServer;
+using test_server::Request;
+using test_server::Response;
+using test_wallet::BoundWalletTest;
 
-constexpr char kMnemonic[] =
-    "abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon about";
 const std::string kTxA = std::string(62, 'a') + "01";
 const std::string kTxB = std::string(62, 'b') + "02";
 const std::string kTxC = std::string(62, 'c') + "03";
+constexpr char kAddress[] = "1BgGZ9tcN4rm9KBzDn7KprQz87SZ26SAMH";
+const std::string kWocAddress = std::string("/woc/v1/bsv/main/address/") + kAddress;
 
-std::string g_data_dir;
-std::string g_bound_id;
+const auto* const curl_environment =
+    ::testing::AddGlobalTestEnvironment(new test_server::CurlEnvironment);  // NOLINT: gtest owns it
 
-// A Korb bridge stand-in for these tests only: a data folder and a bound wallet id.
-void install_hooks() {
-  wallet::BridgeHooks hooks;
-  hooks.is_connected = [] { return wallet::session_loaded() && wallet::session().hd; };
-  hooks.bound_wallet_id = [] { return g_bound_id; };
-  hooks.data_directory = [] { return g_data_dir; };
-  wallet::install_bridge_hooks(hooks);
+std::string item(const std::string& txid, int vout, int64_t value) {
+  return R"({"tx_hash":")" + txid + R"(","tx_pos":)" + std::to_string(vout) + R"(,"value":)" +
+         std::to_string(value) + "}";
 }
 
-class UnspentTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/ostakka-unspent-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    g_data_dir = dir_;
-    g_bound_id = "w1700000000000";
-    install_hooks();
-    load_hd_wallet(1);
-  }
-  void TearDown() override {
-    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
-    wallet::clear_unspent_state();
-    wallet::wipe_session();
-    fs::remove_all(dir_);
-  }
-
-  // An HD session with receive addresses 0..recv1 and the identity address.
-  static void load_hd_wallet(uint32_t recv1) {
-    ASSERT_TRUE(test_wallet::load_hd_session(kMnemonic, recv1));
-  }
-
-  static std::string receive_address(uint32_t i) {
-    std::string priv, pub, address;
-    EXPECT_TRUE(wallet::derive_path_keys(wallet::receive_path(i), priv, pub, address));
-    return address;
-  }
-
-  static wallet::Hash160 hash_of(const std::string& address) {
-    wallet::Hash160 hash{};
-    EXPECT_TRUE(wallet::address_to_hash160(address, hash));
-    return hash;
-  }
-
-  // Puts an output into the address's cache entry the way a sent transaction's change arrives.
-  static void add_output(const std::string& address, const std::string& txid, uint32_t vout,
-                         int64_t value) {
-    wallet::PendingOutput p{txid, vout, value, {}, {}, hash_of(address)};
-    ASSERT_TRUE(wallet::add_pending_output(p, address));
-  }
-
-  std::string dir_;
-};
+std::string txid_number(int i) {
+  char txid[65];
+  std::snprintf(txid, sizeof txid, "%064x", i);
+  return txid;
+}
 
 std::vector<wallet::UtxoRef> parse(const std::string& text, bool expect_ok = true) {
   std::vector<wallet::UtxoRef> out;
@@ -98,31 +56,61 @@ std::vector<wallet::UtxoRef> parse(const std::string& text, bool expect_ok = tru
   return out;
 }
 
-// Both the bare-array form and the newer wrapped form are read; anything else is a bad list, but
-// an empty list is a good one (an unused address).
-TEST(unspent_list, accepts_both_shapes_and_rejects_others) {
-  const std::string item =
-      R"({"tx_hash":")" + kTxA + R"(","tx_pos":3,"value":2451680,"height":639302})";
-  auto bare = parse("[" + item + "]");
+std::string receive_address(uint32_t i) {
+  std::string priv, pub, address;
+  EXPECT_TRUE(wallet::derive_path_keys(wallet::receive_path(i), priv, pub, address));
+  return address;
+}
+
+wallet::Hash160 hash_of(const std::string& address) {
+  wallet::Hash160 hash{};
+  EXPECT_TRUE(wallet::address_to_hash160(address, hash));
+  return hash;
+}
+
+// Puts an output into the address's cache entry the way a sent transaction's change arrives.
+void add_output(const std::string& address, const std::string& txid, uint32_t vout, int64_t value) {
+  wallet::PendingOutput p{txid, vout, value, {}, {}, hash_of(address)};
+  ASSERT_TRUE(wallet::add_pending_output(p, address));
+}
+
+std::vector<wallet::SpendCandidate> gather(int64_t* total = nullptr) {
+  std::vector<wallet::SpendCandidate> out;
+  int64_t sum = 0;
+  std::string error;
+  EXPECT_TRUE(wallet::gather_spend_candidates(out, sum, error)) << error;
+  if (total) *total = sum;
+  return out;
+}
+
+// ---- Readers ----------------------------------------------------------------------------------
+
+// Both the bare-array form and the newer wrapped form are read, "tx_hash" winning over "txid" and
+// "tx_pos" over "vout"; anything else is a bad list, but an empty list is a good one.
+TEST(unspent_list, shapes_and_member_names) {
+  const auto bare = parse("[" + item(kTxA, 3, 2451680) + "]");
   ASSERT_EQ(bare.size(), 1u);
   EXPECT_EQ(bare[0].txid, kTxA);
   EXPECT_EQ(bare[0].vout, 3u);
   EXPECT_EQ(bare[0].value, 2451680);
-  EXPECT_EQ(parse(R"({"address":"1x","result":[)" + item + R"(],"error":""})").size(), 1u);
+  EXPECT_EQ(parse(R"({"address":"1x","result":[)" + item(kTxA, 0, 1) + R"(],"error":""})").size(),
+            1u);
   EXPECT_TRUE(parse("[]").empty());
   EXPECT_TRUE(parse(R"({"result":[]})").empty());
-  parse(R"({"result":{}})", false);
-  parse(R"({"error":"nope"})", false);
-  parse("\"text\"", false);
-  parse("42", false);
-  parse("null", false);
+  for (const char* bad : {R"({"result":{}})", R"({"error":"nope"})", "\"text\"", "42", "null"})
+    parse(bad, false);
+  const auto named =
+      parse(R"([{"tx_hash":")" + kTxA + R"(","txid":")" + kTxB +
+            R"(","tx_pos":2,"vout":9,"value":10},{"txid":")" + kTxC + R"(","vout":4,"value":11}])");
+  ASSERT_EQ(named.size(), 2u);
+  EXPECT_EQ(named[0].txid + ":" + std::to_string(named[0].vout), kTxA + ":2");
+  EXPECT_EQ(named[1].txid + ":" + std::to_string(named[1].vout), kTxC + ":4");
 }
 
 // Elements already spent in the mempool, with a txid that is not 64 hex, without a positive
-// integer value, or without a usable index (it is not output 0) must never become spendable.
+// integer value within the coin supply, or without a usable index must never become spendable.
 TEST(unspent_list, drops_unusable_elements) {
-  const std::string good = R"({"tx_hash":")" + kTxA + R"(","tx_pos":0,"value":500})";
-  const std::string list = "[" + good + R"(,
+  const std::string list = "[" + item(kTxA, 0, 500) + R"(,
     {"tx_hash":")" + kTxB + R"(","tx_pos":1,"value":700,"isSpentInMempoolTx":true},
     {"tx_hash":")" + kTxB.substr(1) +
                            R"(","tx_pos":1,"value":700},
@@ -141,28 +129,15 @@ TEST(unspent_list, drops_unusable_elements) {
   const auto out = parse(list);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].txid, kTxA);
-  // Every coin there will ever be is still a possible value.
-  EXPECT_EQ(parse(R"([{"txid":")" + kTxB + R"(","vout":0,"value":2100000000000000}])").size(), 1u);
-  // isSpentInMempoolTx false (or not a boolean) keeps the element.
+  EXPECT_EQ(parse(R"([{"txid":")" + kTxB + R"(","vout":0,"value":2100000000000000}])").size(), 1u)
+      << "every coin there will ever be is still a possible value";
   EXPECT_EQ(parse(R"([{"txid":")" + kTxB + R"(","vout":7,"value":9,"isSpentInMempoolTx":"true"}])")
-                .at(0)
-                .vout,
-            7u);
+                .size(),
+            1u)
+      << "a flag that is not a boolean keeps the element";
 }
 
-// "tx_hash" wins over "txid", "tx_pos" over "vout", as the services name them.
-TEST(unspent_list, member_names_and_fallbacks) {
-  const auto out =
-      parse(R"([{"tx_hash":")" + kTxA + R"(","txid":")" + kTxB +
-            R"(","tx_pos":2,"vout":9,"value":10},{"txid":")" + kTxC + R"(","vout":4,"value":11}])");
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].txid, kTxA);
-  EXPECT_EQ(out[0].vout, 2u);
-  EXPECT_EQ(out[1].txid, kTxC);
-  EXPECT_EQ(out[1].vout, 4u);
-}
-
-// GorillaPool: inscriptions and tokens are never offered, nor are outputs of 1 satoshi.
+// GorillaPool: inscriptions, tokens, locked coins and outputs of 1 satoshi are never offered.
 TEST(spendable_list, skips_inscriptions_tokens_locks_and_single_satoshis) {
   const std::string list = R"([
     {"txid":")" + kTxA + R"(","vout":0,"satoshis":5000,"origin":null,"data":{}},
@@ -185,9 +160,9 @@ TEST(spendable_list, skips_inscriptions_tokens_locks_and_single_satoshis) {
   EXPECT_EQ(out[1].value, 800);
   out.clear();
   EXPECT_FALSE(wallet::parse_spendable_list(json::parse(R"({"message":"err"})"), out));
-  EXPECT_FALSE(wallet::parse_spendable_list(
-                   json::parse(R"([{"txid":")" + kTxA + R"(","vout":1,"satoshis":1}])"), out) &&
-               !out.empty());
+  ASSERT_TRUE(wallet::parse_spendable_list(
+      json::parse(R"([{"txid":")" + kTxA + R"(","vout":1,"satoshis":1}])"), out));
+  EXPECT_TRUE(out.empty());
 }
 
 // Coin amounts must be rounded: 0.00002 as a double is just under 2000 satoshis.
@@ -208,256 +183,17 @@ TEST(decoded_transaction, reads_inputs_and_outputs_in_satoshis) {
   wallet::DecodedTransaction tx;
   ASSERT_TRUE(wallet::parse_decoded_transaction(json::parse(doc), tx));
   ASSERT_EQ(tx.inputs.size(), 1u);
-  EXPECT_EQ(tx.inputs[0].txid, kTxA);
-  EXPECT_EQ(tx.inputs[0].vout, 1u);
-  ASSERT_EQ(tx.outputs.size(), 5u);
-  EXPECT_EQ(tx.outputs[0].value, 2000);
-  EXPECT_EQ(tx.outputs[0].script.size(), 25u);
-  EXPECT_EQ(tx.outputs[1].value, 3000);
-  EXPECT_EQ(tx.outputs[2].value, 29000000);
-  EXPECT_TRUE(tx.outputs[2].script.empty());
-  EXPECT_EQ(tx.outputs[3].value, 0);
-  EXPECT_EQ(tx.outputs[3].script.size(), 4u);
-  EXPECT_EQ(tx.outputs[4].value, 1);
-  EXPECT_EQ(tx.outputs[4].n, 7u);  // no "n": its position
+  EXPECT_EQ(tx.inputs[0].txid + ":" + std::to_string(tx.inputs[0].vout), kTxA + ":1");
+  const std::pair<int64_t, std::size_t> expected[] = {
+      {2000, 25}, {3000, 3}, {29000000, 0}, {0, 4}, {1, 0}};
+  ASSERT_EQ(tx.outputs.size(), std::size(expected));
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    EXPECT_EQ(tx.outputs[i].value, expected[i].first) << i;
+    EXPECT_EQ(tx.outputs[i].script.size(), expected[i].second) << i;
+  }
+  EXPECT_EQ(tx.outputs[4].n, 7u) << "no \"n\": its position";
   EXPECT_FALSE(wallet::parse_decoded_transaction(json::parse("[]"), tx));
 }
-
-// An outpoint is the same whichever byte order and case a service writes the txid in.
-TEST(outpoints, match_in_both_byte_orders_and_any_case) {
-  const std::string txid = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
-  const std::string reversed = wallet::reversed_txid(txid);
-  EXPECT_EQ(reversed, "ffeeddccbbaa99887766554433221100ffeeddccbbaa99887766554433221100");
-  std::string upper = txid;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  EXPECT_TRUE(wallet::same_outpoint(txid, 1, reversed, 1));
-  EXPECT_TRUE(wallet::same_outpoint(upper, 1, txid, 1));
-  EXPECT_FALSE(wallet::same_outpoint(txid, 1, reversed, 2));
-  EXPECT_FALSE(wallet::same_outpoint(txid, 1, kTxA, 1));
-  EXPECT_EQ(wallet::outpoint_key(upper, 7), txid + ":7");
-  EXPECT_EQ(wallet::reversed_txid("abc"), "");
-}
-
-// A spent output stays spent after the game restarts, whichever byte order it is asked in, and
-// each wallet has its own set.
-TEST_F(UnspentTest, spent_set_survives_reload_and_is_per_wallet) {
-  const std::string reversed = wallet::reversed_txid(kTxA);
-  wallet::mark_outpoint_spent(kTxA, 1);
-  EXPECT_TRUE(wallet::is_outpoint_spent(reversed, 1));
-  EXPECT_FALSE(wallet::is_outpoint_spent(kTxA, 2));
-
-  const fs::path file = fs::path(dir_) / "ord_snap" / "w1700000000000_spent.json";
-  ASSERT_TRUE(fs::exists(file));
-  std::ifstream in(file);
-  const json saved = json::parse(in);
-  const auto list = saved.at("outpoints").get<std::vector<std::string>>();
-  EXPECT_NE(std::find(list.begin(), list.end(), kTxA + ":1"), list.end());
-  EXPECT_NE(std::find(list.begin(), list.end(), reversed + ":1"), list.end());
-  for (const auto& entry : fs::directory_iterator(file.parent_path()))
-    EXPECT_EQ(entry.path().extension(), ".json") << "temporary file left behind";
-
-  g_bound_id = "w2";  // another wallet: its own, empty set
-  EXPECT_FALSE(wallet::is_outpoint_spent(kTxA, 1));
-  g_bound_id = "w1700000000000";
-  {  // a restart: the in-memory set is gone, the file brings it back
-    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
-    wallet::load_spent_set();
-  }
-  EXPECT_TRUE(wallet::is_outpoint_spent(kTxA, 1));
-}
-
-// Garbage in the spent file is skipped, never crashes, never marks anything.
-TEST_F(UnspentTest, spent_file_with_junk_reads_what_is_well_formed) {
-  fs::create_directories(fs::path(dir_) / "ord_snap");
-  std::ofstream(fs::path(dir_) / "ord_snap" / "w1700000000000_spent.json")
-      << R"({"outpoints":[")" << kTxB << R"(:4", 5, null, "zz:1", ")" << kTxC << R"(:x", ")" << kTxC
-      << R"(:"]})";
-  wallet::load_spent_set();
-  EXPECT_TRUE(wallet::is_outpoint_spent(kTxB, 4));
-  EXPECT_FALSE(wallet::is_outpoint_spent(kTxC, 0));
-  std::ofstream(fs::path(dir_) / "ord_snap" / "w1700000000000_spent.json") << "{not json";
-  wallet::load_spent_set();
-  EXPECT_FALSE(wallet::is_outpoint_spent(kTxB, 4));
-}
-
-// The key names files: no path separators may survive, and an unnamed wallet saves nothing.
-TEST_F(UnspentTest, wallet_key_is_safe_as_a_file_name) {
-  g_bound_id = "../x y/" + std::string(100, 'k');
-  const std::string key = wallet::wallet_key();
-  EXPECT_EQ(key.size(), 80u);
-  EXPECT_EQ(key.substr(0, 7), "___x_y_");
-  g_bound_id.clear();
-  EXPECT_EQ(wallet::wallet_key(), wallet::session().identity_address);
-  {
-    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
-    wallet::wipe_session();
-  }
-  EXPECT_EQ(wallet::wallet_key(), "wallet");
-  wallet::mark_outpoint_spent(kTxA, 0);
-  EXPECT_FALSE(fs::exists(fs::path(dir_) / "ord_snap" / "wallet_spent.json"));
-}
-
-// Candidates come address by address (receive 0 first, the identity address last) whatever the
-// order the entries were filled in, then pending outputs; spent outputs, 1-satoshi outputs and
-// duplicates are skipped, and each candidate carries the keys of its own address.
-TEST_F(UnspentTest, candidates_in_address_order_with_skip_rules) {
-  const std::string identity = wallet::session().identity_address;
-  const std::string recv0 = receive_address(0), recv1 = receive_address(1);
-  add_output(identity, kTxA, 0, 700);
-  add_output(recv1, kTxB, 0, 600);
-  add_output(recv0, kTxC, 0, 500);
-  add_output(recv0, kTxC, 1, 1);                           // may carry an inscription
-  add_output(recv0, kTxC, 2, 400);                         // spent below
-  add_output(recv1, wallet::reversed_txid(kTxC), 3, 300);  // spent in the other byte order
-  wallet::mark_outpoint_spent(kTxC, 2);
-  wallet::mark_outpoint_spent(kTxC, 3);
-
-  std::vector<wallet::SpendCandidate> out;
-  int64_t total = 0;
-  std::string error;
-  ASSERT_TRUE(wallet::gather_spend_candidates(out, total, error));
-  ASSERT_EQ(out.size(), 3u);
-  EXPECT_EQ(out[0].txid, kTxC);
-  EXPECT_EQ(out[1].txid, kTxB);
-  EXPECT_EQ(out[2].txid, kTxA);
-  EXPECT_EQ(total, 1800);
-  EXPECT_EQ(out[0].owner_hash160, hash_of(recv0));
-  EXPECT_EQ(out[2].owner_hash160, hash_of(identity));
-  EXPECT_EQ(wallet::address_from_public_key(out[1].public_key_hex), recv1);
-  std::string pub;
-  ASSERT_TRUE(wallet::public_key_from_private(out[2].private_key_hex, pub));
-  EXPECT_EQ(pub, out[2].public_key_hex);
-  // Offered from the cache, the outputs are no longer pending; the skipped ones still are.
-  EXPECT_FALSE(wallet::is_pending_outpoint(kTxA, 0));
-  EXPECT_TRUE(wallet::is_pending_outpoint(kTxC, 1));
-  wallet::wipe_candidates(out);
-  EXPECT_TRUE(out.empty());
-}
-
-// An address beyond the wallet's receive range is not the wallet's: its outputs are not offered
-// from the cache (only as pending outputs, with the keys they were recorded with).
-TEST_F(UnspentTest, addresses_outside_the_wallet_are_not_offered_from_the_cache) {
-  const std::string recv5 = receive_address(5);
-  const auto addresses = wallet::wallet_addresses();
-  ASSERT_EQ(addresses.size(), 3u);
-  EXPECT_EQ(addresses[0], receive_address(0));
-  EXPECT_EQ(addresses[2], wallet::session().identity_address);
-  EXPECT_EQ(std::find(addresses.begin(), addresses.end(), recv5), addresses.end());
-  add_output(recv5, kTxA, 0, 900);
-  std::vector<wallet::SpendCandidate> out;
-  int64_t total = 0;
-  std::string error;
-  ASSERT_TRUE(wallet::gather_spend_candidates(out, total, error));
-  ASSERT_EQ(out.size(), 1u);  // as a pending output, with the payment key
-  EXPECT_EQ(out[0].public_key_hex, wallet::session().payment_public_key);
-  wallet::wipe_candidates(out);
-  // The cache's addresses are searched by address_for_hash160 too.
-  EXPECT_EQ(wallet::address_for_hash160(hash_of(recv5)), recv5);
-}
-
-// The receive counter comes from the wallet file: a corrupt one (the largest 32-bit value) must
-// neither loop for ever nor derive billions of addresses.
-TEST_F(UnspentTest, a_huge_receive_counter_is_bounded) {
-  {
-    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
-    wallet::session().recv[1] = 0xFFFFFFFFu;
-  }
-  const auto addresses = wallet::wallet_addresses();
-  EXPECT_EQ(addresses.size(), 1001u);  // receive 0..999 and the identity address
-  EXPECT_EQ(addresses.back(), wallet::session().identity_address);
-}
-
-// The receive list stops at 1000 addresses, but the payment address ("show") is where coins and
-// change arrive: it counts however far past the cap it lies.
-TEST_F(UnspentTest, the_payment_address_counts_beyond_the_receive_cap) {
-  std::string payment;
-  {
-    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
-    wallet::session().recv[1] = 1500;
-    wallet::session().show = 1200;
-    ASSERT_TRUE(wallet::refresh_wallet_keys());
-    payment = wallet::session().payment_address;
-  }
-  ASSERT_EQ(payment, receive_address(1200));
-  // Read by every refresh, and offered by the gathering, which walks the same indices.
-  const auto addresses = wallet::wallet_addresses();
-  EXPECT_EQ(addresses.size(), 1002u);
-  EXPECT_EQ(addresses[1000], payment);
-  EXPECT_EQ(addresses.back(), wallet::session().identity_address);
-}
-
-// The balance counts what the payment address can spend: not spent outputs, not 1-satoshi ones
-// that may be inscriptions, each outpoint once; unknown is -1, not 0.
-TEST_F(UnspentTest, wallet_balance_counts_spendable_outputs_once) {
-  EXPECT_EQ(wallet::wallet_balance(), -1);
-  const std::string pay = wallet::session().payment_address;
-  add_output(pay, kTxA, 0, 10000);
-  add_output(pay, kTxA, 1, 1);
-  add_output(pay, kTxB, 0, 2500);
-  EXPECT_FALSE(wallet::add_pending_output(
-      wallet::PendingOutput{wallet::reversed_txid(kTxB), 0, 2500, {}, {}, hash_of(pay)}, pay));
-  // The 1-satoshi pending output is counted (pending outputs are our own change), once.
-  EXPECT_EQ(wallet::wallet_balance(), 12501);
-  wallet::mark_outpoint_spent(kTxA, 0);
-  EXPECT_EQ(wallet::wallet_balance(), 2501);
-  wallet::drop_spent_outputs();
-  EXPECT_FALSE(wallet::is_pending_outpoint(kTxA, 0));
-  EXPECT_TRUE(wallet::is_pending_outpoint(kTxB, 0));
-}
-
-// The shown balance does not believe services that lag behind a payment, and it is stored for
-// the next start of this wallet only.
-TEST_F(UnspentTest, settle_balance_holds_the_expected_figure_after_a_payment) {
-  EXPECT_EQ(wallet::settle_balance(-1, 0), -1);
-  EXPECT_EQ(wallet::read_settled_balance(), -1);
-  EXPECT_EQ(wallet::settle_balance(100000, 0), 100000);
-  EXPECT_EQ(wallet::read_settled_balance(), 100000);
-  // Paid 5153: a service that still lists the spent input (too high) is not believed...
-  EXPECT_EQ(wallet::settle_balance(100000 + 9000, 5153), 94847);
-  // ...nor one far too low...
-  EXPECT_EQ(wallet::settle_balance(94847 - 5153 - 8001, 5153), 94847 - 5153);
-  // ...but a figure near the expected one is.
-  EXPECT_EQ(wallet::settle_balance(89000, 1), 89000);
-  // A plain read far above the expected balance soon after a payment is held back...
-  EXPECT_EQ(wallet::settle_balance(89693 + 1000001, 0), 89693);
-  // ...one within a million is taken.
-  EXPECT_EQ(wallet::settle_balance(500000, 0), 500000);
-  EXPECT_EQ(wallet::read_settled_balance(), 500000);
-
-  const fs::path file = fs::path(dir_) / "tx_hist" / "w1700000000000_face.json";
-  std::ifstream in(file);
-  const json saved = json::parse(in);
-  EXPECT_EQ(saved.at("sats"), 500000);
-  EXPECT_EQ(saved.at("address"), wallet::session().payment_address);
-  // Another payment address (the wallet moved to a new receive key) does not read it.
-  load_hd_wallet(1);
-  {
-    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
-    wallet::session().show = 1;
-    ASSERT_TRUE(wallet::refresh_wallet_keys());
-  }
-  EXPECT_EQ(wallet::read_settled_balance(), -1);
-  // Forgetting the session forgets the balance memory: the first figure is taken as it is.
-  EXPECT_EQ(wallet::settle_balance(7, 0), 7);
-}
-
-// Clearing the session forgets the cache, the pending outputs and the last txids, but not what
-// was spent.
-TEST_F(UnspentTest, clearing_forgets_everything_but_the_spent_set) {
-  add_output(wallet::session().payment_address, kTxA, 0, 10000);
-  wallet::set_last_sent_txid(kTxB);
-  wallet::set_last_broadcast_txid("not a txid");
-  EXPECT_EQ(wallet::last_sent_txid(), kTxB);
-  EXPECT_EQ(wallet::last_broadcast_txid(), "");
-  wallet::mark_outpoint_spent(kTxC, 0);
-  wallet::clear_unspent_state();
-  EXPECT_TRUE(wallet::pending_outputs_snapshot().empty());
-  EXPECT_EQ(wallet::wallet_balance(), -1);
-  EXPECT_EQ(wallet::last_sent_txid(), "");
-  EXPECT_TRUE(wallet::is_outpoint_spent(kTxC, 0));
-}
-
-// ---- Readers under hostile input ----------------------------------------------------------------
 
 // What every reader must guarantee whatever it is fed: only usable outputs come out.
 void check_reader_invariants(const json& doc) {
@@ -477,168 +213,297 @@ void check_reader_invariants(const json& doc) {
   }
 }
 
-// Mutated, truncated and spliced service answers: the readers never crash, never throw, and
+// Mangled service answers, every member replaced by every JSON type, a list of 200,000 entries
+// and a document nested 100,000 levels deep: the readers never crash or throw, stay bounded, and
 // never hand out an output with a bad txid or a non-positive value.
-TEST(unspent_readers, survive_mutated_answers) {
+TEST(unspent_readers, survive_hostile_answers) {
+  SCOPED_TRACE(wallet_test::seed_note());
   const std::string seeds[] = {
       R"({"address":"1x","result":[{"height":1,"tx_pos":0,"tx_hash":")" + kTxA +
           R"(","value":100,"isSpentInMempoolTx":false}],"error":""})",
       R"([{"txid":")" + kTxB + R"(","vout":1,"satoshis":5,"origin":null,"data":{"insc":{}}}])",
       R"({"txid":")" + kTxC + R"(","vin":[{"txid":")" + kTxA +
           R"(","vout":0}],"vout":[{"value":0.00002,"n":0,"scriptPubKey":{"hex":"76a9"}}]})"};
-  std::mt19937_64 rng(wallet_test::test_seed());
-  const std::string alphabet = "{}[]\":,0123456789-.eE+truefalsnl abcdef";
-  for (int round = 0; round < 20000; ++round) {
+  std::mt19937 rng(static_cast<unsigned>(wallet_test::test_seed()));
+  for (int round = 0; round < 20000 && !HasFatalFailure(); ++round) {
     std::string text = seeds[rng() % 3];
-    const int edits = 1 + static_cast<int>(rng() % 6);
-    for (int e = 0; e < edits && !text.empty(); ++e) {
-      const std::size_t at = rng() % text.size();
-      switch (rng() % 4) {
-        case 0:
-          text[at] = alphabet[rng() % alphabet.size()];
-          break;
-        case 1:
-          text.erase(at, 1 + rng() % 8);
-          break;
-        case 2:
-          text.insert(at, 1, alphabet[rng() % alphabet.size()]);
-          break;
-        default:
-          text.resize(at);
-          break;  // truncated answer
-      }
-    }
-    const json doc = json::parse(text, nullptr, false);
-    SCOPED_TRACE(wallet_test::seed_note() + " text: " + text);
-    check_reader_invariants(doc);
-    if (HasFatalFailure()) return;
+    test_mangle::mangle(text, rng, "{}[]\":,0123456789-.eE+truefalsnl abcdef");
+    SCOPED_TRACE(text);
+    check_reader_invariants(json::parse(text, nullptr, false));
   }
-}
-
-// Every member replaced by every JSON type, including numbers that do not fit.
-TEST(unspent_readers, wrongly_typed_members_read_as_absent) {
   const json values[] = {nullptr, true, -1, 0,   18446744073709551615ull, -9223372036854775807ll,
                          1e308,   -0.5, "", "x", json::array(),           json::object(),
                          kTxA};
-  const char* members[] = {
-      "tx_hash", "txid", "tx_pos", "vout", "value",        "satoshis", "isSpentInMempoolTx",
-      "origin",  "data", "vin",    "n",    "scriptPubKey", "result"};
-  for (const char* name : members) {
+  for (const char* name : {"tx_hash", "txid", "tx_pos", "vout", "value", "satoshis",
+                           "isSpentInMempoolTx", "origin", "data", "vin", "n", "scriptPubKey"}) {
     for (const auto& value : values) {
-      json item = {{"tx_hash", kTxA}, {"txid", kTxB},   {"tx_pos", 1}, {"vout", 2},
-                   {"value", 30},     {"satoshis", 40}, {"n", 0}};
-      item[name] = value;
-      check_reader_invariants(json::array({item}));
-      check_reader_invariants(json{{"result", json::array({item})}});
-      check_reader_invariants(json{{"vin", json::array({item})}, {"vout", json::array({item})}});
-      check_reader_invariants(item);
+      json entry = {{"tx_hash", kTxA}, {"txid", kTxB},   {"tx_pos", 1}, {"vout", 2},
+                    {"value", 30},     {"satoshis", 40}, {"n", 0}};
+      entry[name] = value;
+      check_reader_invariants(json::array({entry}));
+      check_reader_invariants(json{{"result", json::array({entry})}});
+      check_reader_invariants(json{{"vin", json::array({entry})}, {"vout", json::array({entry})}});
     }
   }
-}
-
-// A hostile list of 200,000 entries is cut, and a document nested 100,000 levels deep neither
-// overflows the stack nor yields anything.
-TEST(unspent_readers, enormous_answers_are_bounded) {
   json big = json::array();
   for (int i = 0; i < 200000; ++i)
     big.push_back({{"tx_hash", kTxA}, {"tx_pos", i}, {"value", 1 + i}});
   std::vector<wallet::UtxoRef> list;
   ASSERT_TRUE(wallet::parse_unspent_list(big, list));
-  EXPECT_LE(list.size(), 20000u);
-  EXPECT_GE(list.size(), 1000u);
-  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
-  const json doc = json::parse(deep, nullptr, false);
+  EXPECT_EQ(list.size(), 20000u);
   list.clear();
-  ASSERT_TRUE(wallet::parse_unspent_list(doc, list));
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  ASSERT_TRUE(wallet::parse_unspent_list(json::parse(deep, nullptr, false), list));
   EXPECT_TRUE(list.empty());
+}
+
+// An outpoint is the same whichever byte order and case a service writes the txid in.
+TEST(outpoints, match_in_both_byte_orders_and_any_case) {
+  const std::string txid = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+  const std::string reversed = wallet::reversed_txid(txid);
+  EXPECT_EQ(reversed, "ffeeddccbbaa99887766554433221100ffeeddccbbaa99887766554433221100");
+  std::string upper = txid;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  EXPECT_TRUE(wallet::same_outpoint(txid, 1, reversed, 1));
+  EXPECT_TRUE(wallet::same_outpoint(upper, 1, txid, 1));
+  EXPECT_FALSE(wallet::same_outpoint(txid, 1, reversed, 2));
+  EXPECT_FALSE(wallet::same_outpoint(txid, 1, kTxA, 1));
+  EXPECT_EQ(wallet::outpoint_key(upper, 7), txid + ":7");
+  EXPECT_EQ(wallet::reversed_txid("abc"), "");
+}
+
+// ---- The spent set, the candidates and the balance ----------------------------------------------
+
+using UnspentTest = BoundWalletTest;
+
+// A spent output stays spent after the game restarts, whichever byte order it is asked in, and
+// each wallet has its own set; junk in the file is skipped, a broken file marks nothing.
+TEST_F(UnspentTest, spent_set_survives_reload_and_is_per_wallet) {
+  const std::string reversed = wallet::reversed_txid(kTxA);
+  wallet::mark_outpoint_spent(kTxA, 1);
+  EXPECT_TRUE(wallet::is_outpoint_spent(reversed, 1));
+  EXPECT_FALSE(wallet::is_outpoint_spent(kTxA, 2));
+
+  const fs::path file = fs::path(data_dir()) / "ord_snap" / "w1700000000000_spent.json";
+  const auto list = json::parse(std::ifstream(file)).at("outpoints").get<std::set<std::string>>();
+  EXPECT_EQ(list, (std::set<std::string>{kTxA + ":1", reversed + ":1"}));
+  for (const auto& entry : fs::directory_iterator(file.parent_path()))
+    EXPECT_EQ(entry.path().extension(), ".json") << "temporary file left behind";
+
+  bound_id() = "w2";  // another wallet: its own, empty set
+  EXPECT_FALSE(wallet::is_outpoint_spent(kTxA, 1));
+  bound_id() = "w1700000000000";
+  wallet::load_spent_set();  // a restart: the in-memory set is gone, the file brings it back
+  EXPECT_TRUE(wallet::is_outpoint_spent(kTxA, 1));
+
+  std::ofstream(file) << R"({"outpoints":[")" << kTxB << R"(:4", 5, null, "zz:1", ")" << kTxC
+                      << R"(:x", ")" << kTxC << R"(:"]})";
+  wallet::load_spent_set();
+  EXPECT_TRUE(wallet::is_outpoint_spent(kTxB, 4));
+  EXPECT_FALSE(wallet::is_outpoint_spent(kTxA, 1));
+  EXPECT_FALSE(wallet::is_outpoint_spent(kTxC, 0));
+  std::ofstream(file) << "{not json";
+  wallet::load_spent_set();
+  EXPECT_FALSE(wallet::is_outpoint_spent(kTxB, 4));
+}
+
+// The key names files: no path separators may survive, and an unnamed wallet saves nothing.
+TEST_F(UnspentTest, wallet_key_is_safe_as_a_file_name) {
+  bound_id() = "../x y/" + std::string(100, 'k');
+  const std::string key = wallet::wallet_key();
+  EXPECT_EQ(key, "___x_y_" + std::string(73, 'k'));
+  bound_id().clear();
+  EXPECT_EQ(wallet::wallet_key(), "1Hg7Jm7G3DUetk4vxbAdjSf49qq3zbp8g6") << "the identity address";
+  wallet::wipe_session();
+  EXPECT_EQ(wallet::wallet_key(), "wallet");
+  wallet::mark_outpoint_spent(kTxA, 0);
+  EXPECT_FALSE(fs::exists(fs::path(data_dir()) / "ord_snap" / "wallet_spent.json"));
+}
+
+// Candidates come address by address (receive 0 first, the identity address last) whatever the
+// order the entries were filled in, then pending outputs; spent outputs, 1-satoshi outputs and
+// duplicates are skipped, and each candidate carries the keys of its own address. An address
+// beyond the receive range is not the wallet's: offered only as a pending output, with the
+// payment key it was recorded with.
+TEST_F(UnspentTest, candidates_in_address_order_with_skip_rules) {
+  const std::string identity = wallet::session().identity_address;
+  const std::string recv0 = receive_address(0), recv1 = receive_address(1);
+  const std::string recv5 = receive_address(5);
+  EXPECT_EQ(wallet::wallet_addresses(), (std::vector<std::string>{recv0, recv1, identity}));
+  add_output(recv5, kTxB, 7, 50);
+  add_output(identity, kTxA, 0, 700);
+  add_output(recv1, kTxB, 0, 600);
+  add_output(recv0, kTxC, 0, 500);
+  add_output(recv0, kTxC, 1, 1);                           // may carry an inscription
+  add_output(recv0, kTxC, 2, 400);                         // spent below
+  add_output(recv1, wallet::reversed_txid(kTxC), 3, 300);  // spent in the other byte order
+  wallet::mark_outpoint_spent(kTxC, 2);
+  wallet::mark_outpoint_spent(kTxC, 3);
+
+  int64_t total = 0;
+  auto out = gather(&total);
+  ASSERT_EQ(out.size(), 4u);
+  EXPECT_EQ(out[0].txid, kTxC);
+  EXPECT_EQ(out[1].txid, kTxB);
+  EXPECT_EQ(out[2].txid, kTxA);
+  EXPECT_EQ(out[3].vout, 7u);
+  EXPECT_EQ(total, 1850);
+  EXPECT_EQ(out[0].owner_hash160, hash_of(recv0));
+  EXPECT_EQ(out[2].owner_hash160, hash_of(identity));
+  EXPECT_EQ(wallet::address_from_public_key(out[1].public_key_hex), recv1);
+  EXPECT_EQ(wallet::address_from_public_key(out[2].public_key_hex), identity);
+  std::string pub;
+  ASSERT_TRUE(wallet::public_key_from_private(out[2].private_key_hex, pub));
+  EXPECT_EQ(pub, out[2].public_key_hex);
+  EXPECT_EQ(out[3].public_key_hex, wallet::session().payment_public_key);
+  // Offered from the cache, the outputs are no longer pending; the skipped ones still are.
+  EXPECT_FALSE(wallet::is_pending_outpoint(kTxA, 0));
+  EXPECT_TRUE(wallet::is_pending_outpoint(kTxC, 1));
+  // The cache's addresses are searched by address_for_hash160 too.
+  EXPECT_EQ(wallet::address_for_hash160(hash_of(recv5)), recv5);
+  wallet::wipe_candidates(out);
+  EXPECT_TRUE(out.empty());
+}
+
+// A corrupt receive counter (the largest 32-bit value) neither loops for ever nor derives
+// billions of addresses; the payment address ("show") counts however far past the cap it lies.
+TEST_F(UnspentTest, receive_addresses_are_capped_but_the_payment_address_counts) {
+  wallet::session().recv[1] = 0xFFFFFFFFu;
+  auto addresses = wallet::wallet_addresses();
+  EXPECT_EQ(addresses.size(), 1001u);
+  EXPECT_EQ(addresses.back(), wallet::session().identity_address);
+  wallet::session().recv[1] = 1500;
+  wallet::session().show = 1200;
+  ASSERT_TRUE(wallet::refresh_wallet_keys());
+  ASSERT_EQ(wallet::session().payment_address, receive_address(1200));
+  addresses = wallet::wallet_addresses();
+  EXPECT_EQ(addresses.size(), 1002u);
+  EXPECT_EQ(addresses[1000], wallet::session().payment_address);
+}
+
+// The balance counts what the payment address can spend: not spent outputs, each outpoint once
+// (pending outputs are our own change, so 1 satoshi counts); unknown is -1, not 0. Clearing the
+// session forgets the cache, the pending outputs and the last txids, but not what was spent.
+TEST_F(UnspentTest, wallet_balance_and_clearing) {
+  EXPECT_EQ(wallet::wallet_balance(), -1);
+  const std::string pay = wallet::session().payment_address;
+  add_output(pay, kTxA, 0, 10000);
+  add_output(pay, kTxA, 1, 1);
+  add_output(pay, kTxB, 0, 2500);
+  EXPECT_FALSE(wallet::add_pending_output(
+      wallet::PendingOutput{wallet::reversed_txid(kTxB), 0, 2500, {}, {}, hash_of(pay)}, pay));
+  EXPECT_EQ(wallet::wallet_balance(), 12501);
+  wallet::mark_outpoint_spent(kTxA, 0);
+  EXPECT_EQ(wallet::wallet_balance(), 2501);
+  wallet::drop_spent_outputs();
+  EXPECT_FALSE(wallet::is_pending_outpoint(kTxA, 0));
+  EXPECT_TRUE(wallet::is_pending_outpoint(kTxB, 0));
+
+  wallet::set_last_sent_txid(kTxB);
+  wallet::set_last_broadcast_txid("not a txid");
+  EXPECT_EQ(wallet::last_sent_txid(), kTxB);
+  EXPECT_EQ(wallet::last_broadcast_txid(), "");
+  wallet::clear_unspent_state();
+  EXPECT_TRUE(wallet::pending_outputs_snapshot().empty());
+  EXPECT_EQ(wallet::wallet_balance(), -1);
+  EXPECT_EQ(wallet::last_sent_txid(), "");
+  EXPECT_TRUE(wallet::is_outpoint_spent(kTxA, 0));
+}
+
+// The shown balance does not believe services that lag behind a payment, and it is stored for
+// the next start of this wallet only.
+TEST_F(UnspentTest, settle_balance_holds_the_expected_figure_after_a_payment) {
+  EXPECT_EQ(wallet::settle_balance(-1, 0), -1);
+  EXPECT_EQ(wallet::read_settled_balance(), -1);
+  EXPECT_EQ(wallet::settle_balance(100000, 0), 100000);
+  EXPECT_EQ(wallet::read_settled_balance(), 100000);
+  // Paid 5153: a service that still lists the spent input (too high) is not believed...
+  EXPECT_EQ(wallet::settle_balance(100000 + 9000, 5153), 94847);
+  // ...nor one far too low...
+  EXPECT_EQ(wallet::settle_balance(94847 - 5153 - 8001, 5153), 94847 - 5153);
+  // ...but a figure near the expected one is.
+  EXPECT_EQ(wallet::settle_balance(89000, 1), 89000);
+  // A plain read more than a million above the expected balance is held back; within, taken.
+  EXPECT_EQ(wallet::settle_balance(89693 + 1000001, 0), 89693);
+  EXPECT_EQ(wallet::settle_balance(500000, 0), 500000);
+  EXPECT_EQ(wallet::read_settled_balance(), 500000);
+
+  const json saved =
+      json::parse(std::ifstream(fs::path(data_dir()) / "tx_hist" / "w1700000000000_face.json"));
+  EXPECT_EQ(saved.at("sats"), 500000);
+  EXPECT_EQ(saved.at("address"), wallet::session().payment_address);
+  // Another payment address (the wallet moved to a new receive key) does not read it.
+  ASSERT_TRUE(test_wallet::load_hd_session(test_wallet::kAbandonAbout, 1));
+  wallet::session().show = 1;
+  ASSERT_TRUE(wallet::refresh_wallet_keys());
+  EXPECT_EQ(wallet::read_settled_balance(), -1);
+  // Forgetting the session forgets the balance memory: the first figure is taken as it is.
+  EXPECT_EQ(wallet::settle_balance(7, 0), 7);
 }
 
 // ---- The WhatsOnChain reader against a local server ------------------------------------------
 
-struct CurlEnvironment : ::testing::Environment {
-  void SetUp() override { ASSERT_EQ(curl_global_init(CURL_GLOBAL_ALL), CURLE_OK); }
-  void TearDown() override { curl_global_cleanup(); }
-};
-const auto* const curl_environment =
-    ::testing::AddGlobalTestEnvironment(new CurlEnvironment);  // NOLINT: owned by gtest
-
-using test_server::LocalHttpServer;
-using test_server::Request;
-using test_server::Response;
-
-constexpr char kAddress[] = "1BgGZ9tcN4rm9KBzDn7KprQz87SZ26SAMH";
-const std::string kWocAddress = std::string("/woc/v1/bsv/main/address/") + kAddress;
-
 // WhatsOnChain under "/woc" and GorillaPool under "/gp" of the local server.
 void point_at(const LocalHttpServer& server) {
-  wallet::NetworkEndpoints endpoints;
-  endpoints.service_scheme = "http";
-  endpoints.service_host = "svc.unspent.test";
-  endpoints.service_ip = "127.0.0.1";
-  endpoints.service_port = server.port();
-  endpoints.woc_base = server.base() + "/woc";
-  endpoints.ordinals_api_base = server.base() + "/gp";
-  wallet::set_network_endpoints_for_test(endpoints);
+  wallet::set_network_endpoints_for_test(test_server::endpoints_for(server, "svc.unspent.test"));
 }
+
+struct BalanceSource {
+  std::vector<wallet::UtxoRef> list;
+  std::string error;
+  bool confirmed = false;
+  bool ok = wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed);
+};
 
 class BalanceSourceTest : public ::testing::Test {
  protected:
   void TearDown() override { wallet::clear_network_endpoints_for_test(); }
-
-  static std::string item(const std::string& txid, int vout, int value) {
-    return R"({"tx_hash":")" + txid + R"(","tx_pos":)" + std::to_string(vout) + R"(,"value":)" +
-           std::to_string(value) + "}";
-  }
 };
 
 // Largest first, one copy of an outpoint listed in both byte orders, and outputs that a mempool
-// transaction already spends are gone.
+// transaction already spends are gone; a hostile unconfirmed history is read a bounded way.
 TEST_F(BalanceSourceTest, sorts_dedups_and_filters_mempool_spends) {
   const std::string spender = std::string(64, 'd');
+  std::string history = R"({"result":[{"tx_hash":")" + spender + R"("},{"tx_hash":"bad"})";
+  for (int i = 0; i < 5000; ++i) history += R"(,{"tx_hash":")" + txid_number(i) + R"("})";
+  history += "]}";
   LocalHttpServer server([&](const Request& r) -> Response {
     if (r.target == kWocAddress + "/unspent/all")
       return {200, R"({"result":[)" + item(kTxA, 0, 100) + "," + item(kTxB, 1, 900) + "," +
                        item(wallet::reversed_txid(kTxB), 1, 900) + "," + item(kTxC, 2, 500) + "]}"};
-    if (r.target == kWocAddress + "/unconfirmed/history")
-      return {200, R"({"result":[{"tx_hash":")" + spender + R"("},{"tx_hash":"bad"}]})"};
+    if (r.target == kWocAddress + "/unconfirmed/history") return {200, history};
     if (r.target == "/woc/v1/bsv/main/tx/" + spender)
       return {200, R"({"vin":[{"txid":")" + wallet::reversed_txid(kTxC) + R"(","vout":2}]})"};
-    return {404, "Not Found"};
+    return {200, "{\"vin\":17}"};
   });
   point_at(server);
-  std::vector<wallet::UtxoRef> list;
-  std::string error;
-  bool confirmed = false;
-  ASSERT_TRUE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed)) << error;
-  EXPECT_TRUE(confirmed);
-  ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(list[0].value, 900);
-  EXPECT_EQ(list[1].value, 100);
+  BalanceSource read;
+  ASSERT_TRUE(read.ok) << read.error;
+  EXPECT_TRUE(read.confirmed);
+  ASSERT_EQ(read.list.size(), 2u);
+  EXPECT_EQ(read.list[0].value, 900);
+  EXPECT_EQ(read.list[1].value, 100);
+  EXPECT_LE(server.requests_to("/woc/v1/bsv/main/tx/").size(), 50u);
   EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), 1000);
 }
 
 // A listing whose values add up past what 64 bits hold is not a pot of that size (nor a negative
 // one after wrapping): the total is unknown.
 TEST_F(BalanceSourceTest, a_total_past_64_bits_is_unknown) {
-  // Each value is plausible (every coin there will ever be); 5000 of them are not.
   std::string list = "[";
-  for (int i = 0; i < 5000; ++i) {
-    char txid[65];
-    std::snprintf(txid, sizeof txid, "%064x", i);
-    list += std::string(i ? "," : "") + R"({"tx_hash":")" + txid +
-            R"(","tx_pos":0,"value":2100000000000000})";
-  }
+  for (int i = 0; i < 5000; ++i)
+    list += std::string(i ? "," : "") + item(txid_number(i), 0, 2100000000000000);
   list += "]";
   LocalHttpServer server([&](const Request& r) -> Response {
-    if (r.target == kWocAddress + "/unspent/all") return {200, list};
-    return {404, "Not Found"};
+    return r.target == kWocAddress + "/unspent/all" ? Response{200, list} : Response{404, ""};
   });
   point_at(server);
   EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), -1);
 }
 
 // Without "/unspent/all" the two older lists are joined; the confirmed flag follows the first.
-TEST_F(BalanceSourceTest, falls_back_to_the_two_older_lists) {
+// Failures end in the reader's texts; a never-used address (404 or an empty list) is empty.
+TEST_F(BalanceSourceTest, older_lists_failures_and_never_used_addresses) {
   bool confirmed_list_works = true;
   LocalHttpServer server([&](const Request& r) -> Response {
     if (r.target == kWocAddress + "/unspent/all") return {500, "<html>down</html>"};
@@ -650,45 +515,32 @@ TEST_F(BalanceSourceTest, falls_back_to_the_two_older_lists) {
     return {404, ""};
   });
   point_at(server);
-  std::vector<wallet::UtxoRef> list;
-  std::string error;
-  bool confirmed = false;
-  ASSERT_TRUE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed));
-  EXPECT_TRUE(confirmed);
-  ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(list[0].txid, kTxB);
+  BalanceSource both;
+  ASSERT_TRUE(both.ok);
+  EXPECT_TRUE(both.confirmed);
+  ASSERT_EQ(both.list.size(), 2u);
+  EXPECT_EQ(both.list[0].txid, kTxB);
   confirmed_list_works = false;
-  ASSERT_TRUE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed));
-  EXPECT_FALSE(confirmed);
-  EXPECT_EQ(list.size(), 1u);
-}
+  BalanceSource unconfirmed_only;
+  ASSERT_TRUE(unconfirmed_only.ok);
+  EXPECT_FALSE(unconfirmed_only.confirmed);
+  EXPECT_EQ(unconfirmed_only.list.size(), 1u);
 
-// Failures end in the reader's texts: the request's own error, or "bad utxo list".
-TEST_F(BalanceSourceTest, failures_report_their_text) {
-  std::string answer = "not json";
-  int status = 200;
-  LocalHttpServer server([&](const Request&) { return Response{status, answer}; });
-  point_at(server);
-  std::vector<wallet::UtxoRef> list;
-  std::string error;
-  bool confirmed = true;
-  EXPECT_FALSE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed));
-  EXPECT_EQ(error, "bad utxo list");
-  EXPECT_FALSE(confirmed);
-  status = 500;
-  answer = "<!DOCTYPE html><p>oops</p>";
-  EXPECT_FALSE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed));
-  EXPECT_EQ(error, "HTTP 500");
-  EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), -1);
-}
-
-// An address nobody has paid yet (a fresh wallet, the pot before the first entry) reads as empty,
-// whichever way the service says so: 404, or a list with nothing in it.
-TEST_F(BalanceSourceTest, a_never_used_address_reads_as_empty_in_every_answer_form) {
+  for (const auto& [answer, text] :
+       {std::pair<Response, std::string>{{200, "not json"}, "bad utxo list"},
+        {{500, "<!DOCTYPE html><p>oops</p>"}, "HTTP 500"}}) {
+    LocalHttpServer failing([&answer = answer](const Request&) { return answer; });
+    point_at(failing);
+    BalanceSource read;
+    EXPECT_FALSE(read.ok);
+    EXPECT_EQ(read.error, text);
+    EXPECT_FALSE(read.confirmed);
+    EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), -1);
+  }
   for (const Response& never_used :
        {Response{404, "Not Found"}, Response{200, R"({"result":[],"error":""})"}}) {
-    LocalHttpServer server([&](const Request&) { return never_used; });
-    point_at(server);
+    LocalHttpServer server_of_nothing([&](const Request&) { return never_used; });
+    point_at(server_of_nothing);
     EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), 0) << never_used.body;
   }
 }
@@ -718,50 +570,10 @@ TEST_F(BalanceSourceTest, follows_next_page_tokens_and_refuses_a_broken_page) {
   EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), 100) << "the older lists stand in";
 }
 
-// A hostile unconfirmed history cannot make the reader fetch without end.
-TEST_F(BalanceSourceTest, mempool_filter_asks_a_bounded_number_of_transactions) {
-  std::string history = R"({"result":[)";
-  for (int i = 0; i < 5000; ++i) {
-    char txid[65];
-    std::snprintf(txid, sizeof txid, "%064x", i);
-    history += std::string(i ? "," : "") + R"({"tx_hash":")" + txid + R"("})";
-  }
-  history += "]}";
-  LocalHttpServer server([&](const Request& r) -> Response {
-    if (r.target == kWocAddress + "/unspent/all") return {200, "[" + item(kTxA, 0, 100) + "]"};
-    if (r.target == kWocAddress + "/unconfirmed/history") return {200, history};
-    return {200, "{\"vin\":17}"};
-  });
-  point_at(server);
-  std::vector<wallet::UtxoRef> list;
-  std::string error;
-  bool confirmed = false;
-  ASSERT_TRUE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed));
-  EXPECT_EQ(list.size(), 1u);
-  EXPECT_LE(server.requests_to("/woc/v1/bsv/main/tx/").size(), 50u);
-}
-
-// GorillaPool: a list of only 1-satoshi outputs offers nothing to spend.
-TEST_F(BalanceSourceTest, ordinals_list_of_single_satoshis_yields_nothing) {
-  LocalHttpServer server([&](const Request& r) -> Response {
-    if (r.target == std::string("/gp/txos/address/") + kAddress + "/unspent")
-      return {200, R"([{"txid":")" + kTxA + R"(","vout":0,"satoshis":1,"origin":null}])"};
-    return {404, ""};
-  });
-  point_at(server);
-  std::vector<wallet::UtxoRef> list;
-  EXPECT_FALSE(wallet::fetch_spendable_outputs(kAddress, list));
-  EXPECT_TRUE(list.empty());
-}
-
 // ---- Cache refresh: the session mutex is free during requests, and a wallet change wins -------
 
-class CacheRefreshTest : public UnspentTest {
+class CacheRefreshTest : public BoundWalletTest {
  protected:
-  void TearDown() override {
-    wallet::clear_network_endpoints_for_test();
-    UnspentTest::TearDown();
-  }
   static bool mutex_free_elsewhere() {
     bool free = false;
     std::thread([&] {
@@ -773,14 +585,15 @@ class CacheRefreshTest : public UnspentTest {
 };
 
 // A payment holds the session mutex (several levels deep); while the unspent lists are read other
-// workers (the status read, the window's connected check) must not wait for the network.
+// workers (the status read, the window's connected check) must not wait for the network. A valid
+// entry of any age is then used without asking again.
 TEST_F(CacheRefreshTest, requests_run_with_the_session_mutex_released) {
   std::atomic<int> free_during_request{0}, requests{0};
   LocalHttpServer server([&](const Request& r) -> Response {
     ++requests;
     if (mutex_free_elsewhere()) ++free_during_request;
     if (r.target.find("/unspent/all") != std::string::npos)
-      return {200, R"({"result":[{"tx_hash":")" + kTxA + R"(","tx_pos":0,"value":700}]})"};
+      return {200, R"({"result":[)" + item(kTxA, 0, 700) + "]}"};
     return {404, ""};
   });
   point_at(server);
@@ -791,21 +604,22 @@ TEST_F(CacheRefreshTest, requests_run_with_the_session_mutex_released) {
   EXPECT_GT(requests.load(), 0);
   EXPECT_EQ(free_during_request.load(), requests.load());
   EXPECT_FALSE(mutex_free_elsewhere()) << "the caller's hold was not restored";
-  // Three addresses (receive 0, 1, identity), each listing the same output once.
-  EXPECT_EQ(wallet::wallet_balance(), 700);
-  // A valid entry of any age is used without asking again.
+  EXPECT_EQ(wallet::wallet_balance(), 700) << "three addresses listing one output, counted once";
   const int before = requests.load();
   ASSERT_TRUE(wallet::ensure_fresh_unspent(error));
   EXPECT_EQ(requests.load(), before);
 }
 
-// Two status reads within 8 seconds ask the service once per address.
-TEST_F(CacheRefreshTest, status_reads_within_eight_seconds_fetch_once) {
+// Two status reads within 8 seconds ask the service once per address; a failed read leaves an
+// entry that is not valid, so the next payment asks again.
+TEST_F(CacheRefreshTest, status_reads_are_cached_and_failed_reads_retried) {
   std::atomic<int> listings{0};
+  std::atomic<bool> healthy{true};
   LocalHttpServer server([&](const Request& r) -> Response {
+    if (!healthy) return {500, "<html>busy</html>"};
     if (r.target.find("/unspent/all") == std::string::npos) return {404, ""};
     ++listings;
-    return {200, "[]"};
+    return {200, listings > 3 ? "[" + item(kTxB, 1, 900) + "]" : "[]"};
   });
   point_at(server);
   const auto first = wallet::status_balance(true);
@@ -814,17 +628,27 @@ TEST_F(CacheRefreshTest, status_reads_within_eight_seconds_fetch_once) {
   EXPECT_EQ(listings.load(), 3);  // receive 0, receive 1, identity
   (void)wallet::status_balance(true);
   EXPECT_EQ(listings.load(), 3);
+
+  ASSERT_TRUE(test_wallet::load_hd_session(test_wallet::kAbandonAbout, 1));
+  healthy = false;
+  std::string error;
+  ASSERT_TRUE(wallet::ensure_fresh_unspent(error)) << "failures per address are not fatal";
+  EXPECT_EQ(wallet::wallet_balance(), -1);
+  healthy = true;
+  ASSERT_TRUE(wallet::ensure_fresh_unspent(error));
+  EXPECT_EQ(wallet::wallet_balance(), 900);
+  EXPECT_EQ(wallet::status_balance(false).balance, 900);
 }
 
 // After a refusal for missing inputs the wallet asks GorillaPool: what it lists (minus the spent
 // set and single satoshis) joins what the cache already had, and pending outputs it does not list
-// stop being pending.
+// stop being pending; an empty listing changes nothing.
 TEST_F(CacheRefreshTest, spendable_refresh_merges_the_ordinals_listing) {
   const std::string pay = wallet::session().payment_address;
   std::atomic<bool> ordinals_lists_outputs{true};
   LocalHttpServer server([&](const Request& r) -> Response {
     if (r.target == "/woc/v1/bsv/main/address/" + pay + "/unspent/all")
-      return {200, R"([{"tx_hash":")" + kTxA + R"(","tx_pos":0,"value":1000}])"};
+      return {200, "[" + item(kTxA, 0, 1000) + "]"};
     if (r.target == "/gp/txos/address/" + pay + "/unspent" && ordinals_lists_outputs)
       return {200, R"([{"txid":")" + kTxB + R"(","vout":0,"satoshis":2000},
                        {"txid":")" +
@@ -839,8 +663,7 @@ TEST_F(CacheRefreshTest, spendable_refresh_merges_the_ordinals_listing) {
   add_output(pay, std::string(64, 'e'), 2, 400);  // change of our own last payment
   wallet::mark_outpoint_spent(kTxC, 0);
   EXPECT_EQ(wallet::wallet_balance(), 1400);
-
-  ordinals_lists_outputs = false;  // an empty listing changes nothing
+  ordinals_lists_outputs = false;
   wallet::refresh_spendable();
   EXPECT_TRUE(wallet::is_pending_outpoint(std::string(64, 'e'), 2));
   ordinals_lists_outputs = true;
@@ -852,9 +675,9 @@ TEST_F(CacheRefreshTest, spendable_refresh_merges_the_ordinals_listing) {
 // When another wallet is loaded while the lists are being read, nothing read is applied.
 TEST_F(CacheRefreshTest, a_wallet_change_during_the_fetch_discards_the_results) {
   LocalHttpServer server([&](const Request& r) -> Response {
-    g_bound_id = "w-other";
+    bound_id() = "w-other";
     if (r.target.find("/unspent/all") != std::string::npos)
-      return {200, R"([{"tx_hash":")" + kTxA + R"(","tx_pos":0,"value":700}])"};
+      return {200, "[" + item(kTxA, 0, 700) + "]"};
     return {404, ""};
   });
   point_at(server);
@@ -867,38 +690,12 @@ TEST_F(CacheRefreshTest, a_wallet_change_during_the_fetch_discards_the_results) 
   EXPECT_FALSE(wallet::gather_spend_candidates(out, total, error));
 }
 
-// A failed read leaves an entry that is not valid, so the next payment asks again; a later good
-// read makes it valid.
-TEST_F(CacheRefreshTest, a_failed_read_is_retried_by_the_next_payment) {
-  std::atomic<bool> healthy{false};
-  LocalHttpServer server([&](const Request& r) -> Response {
-    if (!healthy) return {500, "<html>busy</html>"};
-    if (r.target.find("/unspent/all") != std::string::npos)
-      return {200, R"([{"tx_hash":")" + kTxB + R"(","tx_pos":1,"value":900}])"};
-    return {404, ""};
-  });
-  point_at(server);
-  std::string error;
-  ASSERT_TRUE(wallet::ensure_fresh_unspent(error));  // failures per address are not fatal
-  EXPECT_EQ(wallet::wallet_balance(), -1);
-  healthy = true;
-  ASSERT_TRUE(wallet::ensure_fresh_unspent(error));
-  EXPECT_EQ(wallet::wallet_balance(), 900);
-  const auto status = wallet::status_balance(false);
-  EXPECT_TRUE(status.unspent_read);
-  EXPECT_EQ(status.balance, 900);
-}
-
 // The largest list a service may hand us, for every address, still becomes a cache and a
 // candidate list without comparing every output with every other.
 TEST_F(CacheRefreshTest, an_enormous_listing_is_cached_and_offered) {
   std::string list = "[";
-  for (int i = 0; i < 30000; ++i) {
-    char txid[65];
-    std::snprintf(txid, sizeof txid, "%064x", i);
-    list += std::string(i ? "," : "") + R"({"tx_hash":")" + txid + R"(","tx_pos":1,"value":)" +
-            std::to_string(2 + i) + "}";
-  }
+  for (int i = 0; i < 30000; ++i)
+    list += std::string(i ? "," : "") + item(txid_number(i), 1, 2 + i);
   list += "]";
   LocalHttpServer server([&](const Request& r) -> Response {
     if (r.target.find("/unspent/all") != std::string::npos) return {200, list};
@@ -907,13 +704,10 @@ TEST_F(CacheRefreshTest, an_enormous_listing_is_cached_and_offered) {
   point_at(server);
   std::string error;
   ASSERT_TRUE(wallet::ensure_fresh_unspent(error)) << error;
-  std::vector<wallet::SpendCandidate> out;
-  int64_t total = 0;
-  ASSERT_TRUE(wallet::gather_spend_candidates(out, total, error));
+  auto out = gather();
   EXPECT_EQ(out.size(), 20000u);  // the reader keeps the first 20,000; each address lists the same
   EXPECT_EQ(out.front().value, 20001);  // largest first of the 20,000 kept
   wallet::wipe_candidates(out);
-  EXPECT_GT(wallet::wallet_balance(), 0);
 }
 
 }  // namespace
