@@ -2,9 +2,8 @@
 
 #include <sys/stat.h>
 
-#include <openssl/crypto.h>
-
 #include "wallet/private_file.h"
+#include "wallet/secret.h"
 
 namespace korb {
 
@@ -56,14 +55,12 @@ bool json_nesting_within(const std::string& text, int max_depth) {
 namespace {
 
 nlohmann::json parse_file(const std::string& path, bool own_only) {
-  std::string text;
+  wallet::SecretString text;  // may be a wallet file holding a mnemonic or a private key
   nlohmann::json value(nlohmann::json::value_t::discarded);
   if (wallet::read_regular_file(path, text, max_data_file_bytes, own_only) &&
       json_nesting_within(text, max_json_depth)) {
-    value = nlohmann::json::parse(text, nullptr, false);
+    value = nlohmann::json::parse(text.str(), nullptr, false);
   }
-  // The text may be a wallet file holding a mnemonic or a private key.
-  if (!text.empty()) OPENSSL_cleanse(text.data(), text.size());
   return value;
 }
 

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <mutex>
 
-#include <openssl/crypto.h>
 #include <nlohmann/json.hpp>
 
 #include "korb/paymail.h"
@@ -12,6 +11,7 @@
 #include "wallet/hd_keys.h"
 #include "wallet/http_client.h"
 #include "wallet/ow_korb_wallet.h"
+#include "wallet/secret.h"
 
 namespace korb {
 namespace {
@@ -162,11 +162,11 @@ void paymail_status_steps() {
     pubkey = s.identity_public_key;
     address = s.payment_address;
     avatar = s.ord_avatar;
-    std::string private_key_hex, public_key_hex;
+    wallet::SecretString private_key_hex;
+    std::string public_key_hex;
     if (!wallet::derive_path_keys(wallet::ordinals_path(s.recv[5]), private_key_hex, public_key_hex,
                                   ord_address))
       ord_address.clear();
-    OPENSSL_cleanse(private_key_hex.data(), private_key_hex.size());
   }
   (void)claim_paymail_if_changed(alias, pubkey, address, avatar, ord_address);
   sync_host_role();

@@ -1,6 +1,5 @@
 #include "korb/registry.h"
 
-#include <openssl/crypto.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include "korb/data_directory.h"
 #include "korb/platform.h"
 #include "korb/session.h"
+#include "wallet/secret.h"
 
 namespace korb {
 
@@ -368,9 +368,8 @@ void migrate_legacy_wallet() {
   bool placed = ::link(legacy.c_str(), target.c_str()) == 0;
   if (!placed) {
     // No hard links across file systems (or on some of them); copy instead.
-    std::string content;
+    wallet::SecretString content;  // a wallet file
     placed = read_file_capped(legacy, content) && write_file_atomic(target, content, error);
-    if (!content.empty()) OPENSSL_cleanse(content.data(), content.size());
   }
   registry["wallets"].push_back({{"id", id}, {"name", "Wallet 1"}});
   registry["active"] = id;

@@ -19,6 +19,7 @@
 #include "korb/session.h"
 #include "wallet/ecies.h"
 #include "wallet/ow_korb_wallet.h"
+#include "wallet/secret.h"
 
 namespace korb {
 
@@ -55,7 +56,7 @@ struct OwnKeys {
   std::string handle;    // key-book form of the paymail handle the pair belongs to
   std::string identity;  // that wallet's identity key: another wallet may show the same name
   std::string public_key;
-  std::string private_key;  // secret
+  wallet::SecretString private_key;
 };
 
 // Taken before the session mutex.
@@ -68,13 +69,7 @@ OwnKeys& own_keys() {  // guarded by own_key_mutex()
   return keys;
 }
 
-void wipe(std::string& secret) {
-  OPENSSL_cleanse(secret.data(), secret.size());
-  secret.clear();
-}
-
 void clear_own_keys(OwnKeys& keys) {
-  wipe(keys.private_key);
   keys = OwnKeys{};
 }
 
@@ -256,7 +251,7 @@ std::string lookup_encryption_key(std::string_view handle) {
 bool load_own_encryption_keys(std::string& public_key, std::string& private_key,
                               std::string& error) {
   public_key.clear();
-  wipe(private_key);
+  wallet::wipe_string(private_key);
   error.clear();
   std::lock_guard<std::mutex> own_guard(own_key_mutex());
   OwnKeys& cache = own_keys();
@@ -295,9 +290,8 @@ bool encrypt_direct_message(const MessageParts& parts, const std::string& sender
   error.clear();
   std::string own_public;
   {
-    std::string own_private;
+    wallet::SecretString own_private;  // sending needs only the public half
     const bool loaded = load_own_encryption_keys(own_public, own_private, error);
-    wipe(own_private);  // sending needs only the public half
     if (!loaded) {
       if (error.empty()) error = "could not load Korb encryption keys";
       return false;
@@ -312,10 +306,7 @@ bool encrypt_direct_message(const MessageParts& parts, const std::string& sender
     return false;
   }
 
-  struct WipedKey {
-    wallet::MessageKey32 bytes{};
-    ~WipedKey() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
-  } message_key;
+  wallet::SecretBytes<32> message_key;
   if (RAND_bytes(message_key.bytes.data(), static_cast<int>(message_key.bytes.size())) != 1) {
     error = "RNG failed";
     return false;

@@ -1,7 +1,5 @@
 #include "korb/session.h"
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
 
 #include "config/deploy_config.h"
@@ -13,6 +11,7 @@
 #include "wallet/hd_keys.h"
 #include "wallet/keys.h"
 #include "wallet/mnemonic.h"
+#include "wallet/secret.h"
 #include "wallet/signatures.h"
 #include "wallet/unspent.h"
 
@@ -21,11 +20,6 @@ namespace korb {
 namespace {
 
 using Json = nlohmann::json;
-
-void cleanse(std::string& s) {
-  if (!s.empty()) OPENSSL_cleanse(s.data(), s.size());
-  s.clear();
-}
 
 // The bound wallet's file, parsed (only when it and its folders are the user's own), that
 // wipes its secrets when it goes out of scope.
@@ -150,13 +144,13 @@ void wipe_wallet_file_secrets(Json& file) {
   if (!file.is_object()) return;
   for (const char* key : {"mnemonic", "priv"}) {
     auto it = file.find(key);
-    if (it != file.end() && it->is_string()) cleanse(it->get_ref<std::string&>());
+    if (it != file.end() && it->is_string()) wallet::wipe_string(it->get_ref<std::string&>());
   }
 }
 
 void wipe_wallet_fields(wallet::WalletSession& fields) {
-  cleanse(fields.mnemonic);
-  cleanse(fields.payment_private_key);
+  fields.mnemonic.clear();
+  fields.payment_private_key.clear();
 }
 
 bool read_wallet_fields(const Json& file, wallet::WalletSession& out) {
@@ -199,7 +193,7 @@ bool read_wallet_fields(const Json& file, wallet::WalletSession& out) {
 Json build_wallet_file(const wallet::WalletSession& s) {
   Json file = Json::object();
   file["version"] = 2;
-  file["mnemonic"] = s.mnemonic;
+  file["mnemonic"] = s.mnemonic.str();
   file["backup"] = s.backup;
   file["recv"] = Json::array();
   for (uint32_t counter : s.recv) file["recv"].push_back(counter);
@@ -289,11 +283,9 @@ bool save_session() {
   Json file = build_wallet_file(s);
   for (auto it = kept.begin(); it != kept.end(); ++it) file[it.key()] = it.value();
   wipe_wallet_file_secrets(kept);
-  std::string text = json_text(file, 2, false);
+  const wallet::SecretString text = json_text(file, 2, false);
   wipe_wallet_file_secrets(file);
-  bool ok = write_file_atomic(wallet_file_path(), text, error);
-  cleanse(text);
-  return ok;
+  return write_file_atomic(wallet_file_path(), text, error);
 }
 
 std::string full_paymail_address(const std::string& handle) {
@@ -365,7 +357,7 @@ bool derive_hd_key(const wallet::DerivationPath& path, std::string& priv, std::s
   }
   std::string address;
   if (!wallet::derive_path_keys(path, priv, pub, address) || !is_hex64(priv) || pub.empty()) {
-    cleanse(priv);
+    wallet::wipe_string(priv);
     pub.clear();
     error = derive_error;
     return false;
@@ -381,15 +373,14 @@ bool identity_sign(const std::string& message, std::string& public_key, std::str
   signature.clear();
   error.clear();
   std::lock_guard<std::recursive_mutex> guard(wallet::session_mutex());
-  std::string priv;
+  wallet::SecretString priv;
   std::string pub;
   if (!derive_hd_key(wallet::identity_path(), priv, pub, error,
                      "could not derive Korb identity key")) {
     return false;
   }
   std::string sig;
-  bool ok = wallet::identity_signature(priv, message, sig);
-  cleanse(priv);
+  const bool ok = wallet::identity_signature(priv, message, sig);
   if (!ok || sig.empty()) {
     error = "Korb identity sign failed";
     return false;
@@ -401,17 +392,11 @@ bool identity_sign(const std::string& message, std::string& public_key, std::str
 
 bool encryption_keys(std::string& public_key, std::string& private_key, std::string& error) {
   public_key.clear();
-  cleanse(private_key);
+  wallet::wipe_string(private_key);
   error.clear();
   std::lock_guard<std::recursive_mutex> guard(wallet::session_mutex());
-  std::string priv;
-  if (!derive_hd_key(wallet::encryption_path(), priv, public_key, error,
-                     "could not derive Korb encryption key")) {
-    return false;
-  }
-  private_key = priv;
-  cleanse(priv);
-  return true;
+  return derive_hd_key(wallet::encryption_path(), private_key, public_key, error,
+                       "could not derive Korb encryption key");
 }
 
 void status_snapshot(StatusSnapshot& result) {

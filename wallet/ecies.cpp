@@ -9,6 +9,7 @@
 
 #include "wallet/curve.h"
 #include "wallet/encoding.h"
+#include "wallet/secret.h"
 
 namespace wallet {
 namespace {
@@ -150,11 +151,11 @@ bool ecies_unwrap(const std::string& private_key_hex, std::string_view envelope_
   PointPtr ephemeral = point_from_bytes(data.data() + 4, 33);
   if (!ephemeral) return false;
 
-  Bytes key = hex_decode(private_key_hex);
+  SecretBytes<32> key;
   BnPtr scalar(BN_secure_new());
-  const bool key_ok = key.size() == 32 && private_key_in_range(key.data()) && scalar &&
+  const bool key_ok = private_key_from_hex(private_key_hex, key) &&
+                      private_key_in_range(key.data()) && scalar &&
                       BN_bin2bn(key.data(), 32, scalar.get()) != nullptr;
-  OPENSSL_cleanse(key.data(), key.size());
   EnvelopeKeys keys;
   if (!key_ok || !shared_keys(scalar.get(), ephemeral.get(), keys)) return false;
 

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include <openssl/crypto.h>
-
 #include "wallet/curve.h"
 #include "wallet/encoding.h"
 #include "wallet/keys.h"
@@ -13,8 +11,8 @@
 namespace wallet {
 
 void ExtendedKey::wipe() {
-  OPENSSL_cleanse(key.data(), key.size());
-  OPENSSL_cleanse(chain_code.data(), chain_code.size());
+  key.wipe();
+  chain_code.wipe();
 }
 
 DerivationPath receive_path(uint32_t index) {
@@ -35,21 +33,20 @@ DerivationPath ordinals_path(uint32_t index) {
 
 bool master_key_from_seed(const unsigned char* seed, std::size_t size, ExtendedKey& master) {
   static const unsigned char kSalt[] = {'B', 'i', 't', 'c', 'o', 'i', 'n', ' ', 's', 'e', 'e', 'd'};
-  Digest64 i{};
-  bool ok = hmac_sha512(kSalt, sizeof kSalt, seed, size, i);
+  SecretBytes<64> i;
+  bool ok = hmac_sha512(kSalt, sizeof kSalt, seed, size, i.bytes);
   if (ok) {
     std::copy(i.begin(), i.begin() + 32, master.key.begin());
     std::copy(i.begin() + 32, i.end(), master.chain_code.begin());
     // A master key of zero or above the order is astronomically unlikely but not a usable key.
     ok = private_key_in_range(master.key.data());
   }
-  OPENSSL_cleanse(i.data(), i.size());
   if (!ok) master.wipe();
   return ok;
 }
 
 bool derive_child_private(const ExtendedKey& parent, uint32_t index, ExtendedKey& child) {
-  std::array<unsigned char, 37> data{};
+  SecretBytes<37> data;
   if (index >= kHardened) {
     data[0] = 0x00;
     std::copy(parent.key.begin(), parent.key.end(), data.begin() + 1);
@@ -66,10 +63,10 @@ bool derive_child_private(const ExtendedKey& parent, uint32_t index, ExtendedKey
   data[35] = static_cast<unsigned char>(index >> 8);
   data[36] = static_cast<unsigned char>(index);
 
-  Digest64 i{};
-  bool ok =
-      hmac_sha512(parent.chain_code.data(), parent.chain_code.size(), data.data(), data.size(), i);
-  OPENSSL_cleanse(data.data(), data.size());
+  SecretBytes<64> i;
+  bool ok = hmac_sha512(parent.chain_code.data(), parent.chain_code.size(), data.data(),
+                        data.size(), i.bytes);
+  data.wipe();
 
   BnCtxPtr ctx(BN_CTX_secure_new());
   BnPtr il(BN_secure_new());
@@ -83,7 +80,6 @@ bool derive_child_private(const ExtendedKey& parent, uint32_t index, ExtendedKey
   // The child may be the same object as the parent; the parent was fully read above.
   ok = ok && BN_bn2binpad(k.get(), child.key.data(), 32) == 32;
   if (ok) std::copy(i.begin() + 32, i.end(), child.chain_code.begin());
-  OPENSSL_cleanse(i.data(), i.size());
   if (!ok) child.wipe();
   return ok;
 }
@@ -95,13 +91,10 @@ bool ensure_master(WalletSession& s) {
   if (s.master_ready) return true;
   if (s.mnemonic.empty()) return false;
   if (!s.seed_ready) {
-    Digest64 seed{};
-    if (!mnemonic_to_seed(s.mnemonic, "", seed)) {
-      OPENSSL_cleanse(seed.data(), seed.size());
+    if (!mnemonic_to_seed(s.mnemonic.str(), "", s.seed.bytes)) {
+      s.seed.wipe();
       return false;
     }
-    std::copy(seed.begin(), seed.end(), s.seed.begin());
-    OPENSSL_cleanse(seed.data(), seed.size());
     s.seed_ready = true;
   }
   ExtendedKey master;
@@ -111,7 +104,6 @@ bool ensure_master(WalletSession& s) {
   }
   s.master_key = master.key;
   s.master_chain_code = master.chain_code;
-  master.wipe();
   s.master_ready = true;
   return true;
 }
@@ -120,8 +112,7 @@ bool ensure_master(WalletSession& s) {
 
 bool derive_path_keys(const DerivationPath& path, std::string& private_key_hex,
                       std::string& public_key_hex, std::string& address) {
-  OPENSSL_cleanse(private_key_hex.data(), private_key_hex.size());
-  private_key_hex.clear();
+  wipe_string(private_key_hex);
   public_key_hex.clear();
   address.clear();
 
@@ -134,10 +125,7 @@ bool derive_path_keys(const DerivationPath& path, std::string& private_key_hex,
   key.chain_code = s.master_chain_code;
   for (uint32_t index : path) {
     // Deriving in place leaves no copy of the intermediate key behind.
-    if (!derive_child_private(key, index, key)) {
-      key.wipe();
-      return false;
-    }
+    if (!derive_child_private(key, index, key)) return false;
   }
   PublicKey33 point{};
   const bool ok = public_key_from_private_bytes(key.key.data(), point);
@@ -146,10 +134,8 @@ bool derive_path_keys(const DerivationPath& path, std::string& private_key_hex,
     public_key_hex = hex_encode(point.data(), point.size());
     address = address_from_public_key(public_key_hex);
   }
-  key.wipe();
   if (address.empty()) {
-    OPENSSL_cleanse(private_key_hex.data(), private_key_hex.size());
-    private_key_hex.clear();
+    wipe_string(private_key_hex);
     public_key_hex.clear();
     return false;
   }

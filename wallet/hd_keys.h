@@ -7,13 +7,15 @@
 #include <string>
 
 #include "wallet/hashes.h"
+#include "wallet/secret.h"
 
 namespace wallet {
 
-// 32-byte private key followed by the 32-byte chain code. Secret: call wipe() when done.
+// 32-byte private key followed by the 32-byte chain code; both wipe themselves when dropped.
+// wipe() clears them at once, for a key that must not outlive a failure.
 struct ExtendedKey {
-  std::array<unsigned char, 32> key{};
-  std::array<unsigned char, 32> chain_code{};
+  SecretBytes<32> key;
+  SecretBytes<32> chain_code;
   void wipe();
 };
 

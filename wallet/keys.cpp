@@ -2,10 +2,9 @@
 
 #include <algorithm>
 
-#include <openssl/crypto.h>
-
 #include "wallet/curve.h"
 #include "wallet/encoding.h"
+#include "wallet/secret.h"
 
 namespace wallet {
 
@@ -32,10 +31,10 @@ bool address_to_hash160(std::string_view address, Hash160& hash) {
 
 bool public_key_from_private(const std::string& private_key_hex, std::string& public_key_hex) {
   public_key_hex.clear();
-  Bytes key = hex_decode(private_key_hex);
+  SecretBytes<32> key;
   PublicKey33 point{};
-  const bool ok = key.size() == 32 && public_key_from_private_bytes(key.data(), point);
-  OPENSSL_cleanse(key.data(), key.size());
+  const bool ok = private_key_from_hex(private_key_hex, key) &&
+                  public_key_from_private_bytes(key.data(), point);
   if (ok) public_key_hex = hex_encode(point.data(), point.size());
   return ok;
 }

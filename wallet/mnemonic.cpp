@@ -6,6 +6,8 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
+#include "wallet/secret.h"
+
 namespace wallet {
 
 // Generated at configure time from wallet/data/bip39-english.txt.
@@ -31,7 +33,7 @@ int bip39_word_index(std::string_view word) {
 
 bool validate_mnemonic(std::string_view mnemonic) {
   // Only spaces and tabs separate words: a line break stays inside a word and fails the lookup.
-  std::array<int, kWords> values{};
+  SecretArray<int, kWords> values;
   std::size_t count = 0;
   std::string word;
   // Reserved once so growing the word leaves no stray copies of mnemonic text in freed memory.
@@ -57,23 +59,18 @@ bool validate_mnemonic(std::string_view mnemonic) {
     }
   }
   finish_word();
-  if (!ok || count != kWords) {
-    OPENSSL_cleanse(values.data(), sizeof values);
-    return false;
-  }
+  if (!ok || count != kWords) return false;
   // 12 x 11 bits = 128 bits of entropy followed by 4 checksum bits, most significant bit first.
-  std::array<unsigned char, 17> bits{};
+  SecretBytes<17> bits;
   std::size_t bit = 0;
   for (int value : values) {
     for (int b = 10; b >= 0; --b, ++bit) {
       if ((value >> b) & 1) bits[bit / 8] |= static_cast<unsigned char>(0x80 >> (bit % 8));
     }
   }
-  Digest32 hash = sha256(bits.data(), 16);
+  SecretBytes<32> hash;
+  hash.bytes = sha256(bits.data(), 16);
   const bool valid = (bits[16] >> 4) == (hash[0] >> 4);
-  OPENSSL_cleanse(hash.data(), hash.size());
-  OPENSSL_cleanse(bits.data(), bits.size());
-  OPENSSL_cleanse(values.data(), sizeof values);
   return valid;
 }
 

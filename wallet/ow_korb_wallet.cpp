@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include <openssl/crypto.h>
-
 #include "wallet/hd_keys.h"
 #include "wallet/keys.h"
 
@@ -37,11 +35,6 @@ BridgeHooks g_hooks;
 std::mutex g_hooks_mutex;
 CachedAddressSource g_cached_source = nullptr;
 
-void cleanse_string(std::string& s) {
-  OPENSSL_cleanse(s.data(), s.size());
-  s.clear();
-}
-
 uint64_t receive_scan_end(const WalletSession& s) {
   return std::min<uint64_t>(uint64_t{s.recv[1]} + 1, kMaxReceiveScan);
 }
@@ -55,9 +48,9 @@ bool receive_address(uint32_t index, std::string& address, Hash160& hash) {
     hash = cache.hashes[index];
     return true;
   }
-  std::string priv, pub;
+  SecretString priv;
+  std::string pub;
   const bool ok = derive_path_keys(receive_path(index), priv, pub, address);
-  cleanse_string(priv);
   if (!ok || !address_to_hash160(address, hash)) return false;
   if (index == cache.addresses.size()) {
     cache.addresses.push_back(address);
@@ -72,9 +65,9 @@ bool identity_address(std::string& address, Hash160& hash) {
   if (!s.identity_address.empty()) {
     address = s.identity_address;
   } else {
-    std::string priv, pub;
+    SecretString priv;
+    std::string pub;
     const bool ok = derive_path_keys(identity_path(), priv, pub, address);
-    cleanse_string(priv);
     if (!ok) return false;
   }
   return address_to_hash160(address, hash);
@@ -105,9 +98,9 @@ bool session_loaded() {
 void reset_derivation_cache() {
   std::lock_guard<std::recursive_mutex> lock(session_mutex());
   WalletSession& s = session();
-  OPENSSL_cleanse(s.seed.data(), s.seed.size());
-  OPENSSL_cleanse(s.master_key.data(), s.master_key.size());
-  OPENSSL_cleanse(s.master_chain_code.data(), s.master_chain_code.size());
+  s.seed.wipe();
+  s.master_key.wipe();
+  s.master_chain_code.wipe();
   s.seed_ready = false;
   s.master_ready = false;
   receive_cache() = ReceiveCache{};
@@ -116,10 +109,7 @@ void reset_derivation_cache() {
 void wipe_session() {
   std::lock_guard<std::recursive_mutex> lock(session_mutex());
   reset_derivation_cache();
-  WalletSession& s = session();
-  cleanse_string(s.payment_private_key);
-  cleanse_string(s.mnemonic);
-  s = WalletSession{};
+  session() = WalletSession{};  // every secret member wipes what it held
 }
 
 void set_text_sink(TextSink sink) {
@@ -184,16 +174,15 @@ bool refresh_wallet_keys() {
   if (!s.hd) return !s.payment_address.empty();
 
   s.show = std::min(s.show, s.recv[1]);
-  std::string priv, pub, address;
+  SecretString priv;
+  std::string pub, address;
   if (!derive_path_keys(receive_path(s.show), priv, pub, address)) return false;
-  cleanse_string(s.payment_private_key);
   s.payment_private_key = std::move(priv);
   s.payment_public_key = std::move(pub);
   s.payment_address = std::move(address);
 
   const bool identity_ok =
       derive_path_keys(identity_path(), priv, s.identity_public_key, s.identity_address);
-  cleanse_string(priv);
   if (!identity_ok) return false;
 
   std::string ord_pub, ord_address;
@@ -203,13 +192,12 @@ bool refresh_wallet_keys() {
       record(s.identity_public_key, ord_address);
     }
   }
-  cleanse_string(priv);
   return true;
 }
 
 bool find_key_for_address(const std::string& address, std::string& private_key_hex,
                           std::string& public_key_hex) {
-  cleanse_string(private_key_hex);
+  wipe_string(private_key_hex);
   public_key_hex.clear();
   Hash160 wanted{};
   if (!address_to_hash160(address, wanted)) return false;
@@ -239,7 +227,7 @@ bool find_key_for_address(const std::string& address, std::string& private_key_h
       identity == address) {
     return true;
   }
-  cleanse_string(private_key_hex);
+  wipe_string(private_key_hex);
   public_key_hex.clear();
   return false;
 }

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "wallet/hashes.h"
+#include "wallet/secret.h"
 
 namespace wallet {
 
@@ -29,12 +30,13 @@ struct OwnedInscription {
 struct WalletSession {
   // The payment key. The session counts as loaded exactly when the private key and the address
   // are both non-empty. For a single-key (legacy) wallet these hold the stored key.
-  std::string payment_private_key, payment_public_key, payment_address;
-  std::string mnemonic;  // secret
+  SecretString payment_private_key;
+  std::string payment_public_key, payment_address;
+  SecretString mnemonic;
   // Derivation cache, filled lazily by derive_path_keys, wiped by reset_derivation_cache.
-  std::array<unsigned char, 64> seed{};  // secret
+  SecretBytes<64> seed;
   bool seed_ready = false;
-  std::array<unsigned char, 32> master_key{}, master_chain_code{};  // secret
+  SecretBytes<32> master_key, master_chain_code;
   bool master_ready = false;
   bool hd = false, backup = false;
   // recv[1]: highest receive index in use (payment account); recv[5]: ordinals key index.
@@ -52,7 +54,7 @@ std::recursive_mutex& session_mutex();
 WalletSession& session();
 // True when the payment private key and payment address are both non-empty.
 bool session_loaded();
-// Wipes seed, master key and chain code with OPENSSL_cleanse and clears both ready flags; also
+// Wipes seed, master key and chain code and clears both ready flags; also
 // drops the cache of derived receive addresses. Call whenever a wallet is (re)loaded.
 void reset_derivation_cache();
 // Cleanses every secret of the session, then empties every item.

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wallet/secret.h"
+
 namespace wallet {
 
 namespace {
@@ -103,18 +105,20 @@ bool read_regular_file(const std::string& path, std::string& out, std::size_t ma
     ::close(fd);
     return false;
   }
-  std::string data;
+  // The file may be a wallet file: whatever was read is wiped however the read ends.
+  SecretString read_so_far;
+  std::string& data = read_so_far.str();
   data.reserve(static_cast<std::size_t>(st.st_size));
-  char buf[16384];
+  SecretBytes<16384> buf;
   for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof(buf));
+    ssize_t n = ::read(fd, buf.data(), buf.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       ::close(fd);
       return false;
     }
     if (n == 0) break;
-    data.append(buf, static_cast<std::size_t>(n));
+    data.append(reinterpret_cast<const char*>(buf.data()), static_cast<std::size_t>(n));
     if (data.size() > max_bytes) {  // grew while we read
       ::close(fd);
       return false;

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 
-#include <openssl/crypto.h>
-
 #include "wallet/curve.h"
 #include "wallet/encoding.h"
+#include "wallet/secret.h"
 
 namespace wallet {
 namespace {
@@ -61,12 +60,9 @@ EcdsaSigPtr sign_low_s(EC_KEY* key, const Digest32& digest) {
   return sig;
 }
 
-// Decodes the private key hex into a key pair; the decoded bytes are wiped at once.
 EcKeyPtr key_from_hex(const std::string& private_key_hex) {
-  Bytes key = hex_decode(private_key_hex);
-  EcKeyPtr pair = key.size() == 32 ? key_pair_from_private(key.data()) : nullptr;
-  OPENSSL_cleanse(key.data(), key.size());
-  return pair;
+  SecretBytes<32> key;
+  return private_key_from_hex(private_key_hex, key) ? key_pair_from_private(key.data()) : nullptr;
 }
 
 bool write_rs(const ECDSA_SIG* sig, unsigned char* out64) {

@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <mutex>
 
-#include <openssl/crypto.h>
-
 #include "wallet/broadcast.h"
 #include "wallet/encoding.h"
 #include "wallet/keys.h"
@@ -199,11 +197,6 @@ Transaction transaction_of(const std::vector<SpendCandidate>& inputs,
 
 bool is_zero(const Hash160& hash) {
   return std::all_of(hash.begin(), hash.end(), [](unsigned char b) { return b == 0; });
-}
-
-void cleanse_string(std::string& text) {
-  if (!text.empty()) OPENSSL_cleanse(text.data(), text.size());
-  text.clear();
 }
 
 // The session is there when it is loaded, or when the Korb bridge can load it now.
@@ -586,7 +579,6 @@ void record_sent_transaction(const std::vector<SpendCandidate>& inputs,
       pending.public_key_hex = session().payment_public_key;
     }
     add_pending_output(pending, address_from_hash160(owner));
-    cleanse_string(pending.private_key_hex);
   }
 }
 

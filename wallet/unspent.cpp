@@ -21,8 +21,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <openssl/crypto.h>
-
 #include "wallet/encoding.h"
 #include "wallet/hd_keys.h"
 #include "wallet/http_client.h"
@@ -356,24 +354,8 @@ Hash160 hash_of(const std::string& address, bool& ok) {
   return hash;
 }
 
-void wipe_string(std::string& secret) {
-  if (!secret.empty()) OPENSSL_cleanse(secret.data(), secret.size());
-  secret.clear();
-}
-
-void wipe_pending(PendingOutput& output) {
-  wipe_string(output.private_key_hex);
-}
-
 void erase_pending_if(UnspentState& s, const std::function<bool(const PendingOutput&)>& drop) {
-  for (auto it = s.pending.begin(); it != s.pending.end();) {
-    if (drop(*it)) {
-      wipe_pending(*it);
-      it = s.pending.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  std::erase_if(s.pending, drop);
 }
 
 // ---- Fetching a set of addresses ---------------------------------------------------------------
@@ -537,10 +519,10 @@ void offer_address(UnspentState& s, Gathering& g, const std::string& address,
 }
 
 void offer_derived(UnspentState& s, Gathering& g, const DerivationPath& path) {
-  std::string private_key_hex, public_key_hex, address;
+  SecretString private_key_hex;
+  std::string public_key_hex, address;
   if (derive_path_keys(path, private_key_hex, public_key_hex, address))
     offer_address(s, g, address, private_key_hex, public_key_hex);
-  wipe_string(private_key_hex);
 }
 
 void offer_pending(UnspentState& s, Gathering& g) {
@@ -552,7 +534,6 @@ void offer_pending(UnspentState& s, Gathering& g) {
     const std::string& pub = own_keys ? p.public_key_hex : session_record.payment_public_key;
     add_spend_candidate(s, g, address_from_hash160(p.owner_hash160), p.txid, p.vout, p.value, priv,
                         pub, p.owner_hash160);
-    wipe_pending(p);
   }
 }
 
@@ -618,7 +599,6 @@ bool recover_outputs_of(UnspentState*& s, const std::string& txid, std::string& 
 // ---- Public: outpoints -----------------------------------------------------------------------
 
 void wipe_candidates(std::vector<SpendCandidate>& candidates) {
-  for (auto& candidate : candidates) wipe_string(candidate.private_key_hex);
   candidates.clear();
 }
 
@@ -884,9 +864,9 @@ std::vector<std::string> wallet_addresses() {
     return addresses;
   }
   for (uint32_t i : receive_indices(s)) {
-    std::string private_key_hex, public_key_hex, address;
+    SecretString private_key_hex;
+    std::string public_key_hex, address;
     if (derive_path_keys(receive_path(i), private_key_hex, public_key_hex, address)) add(address);
-    wipe_string(private_key_hex);
   }
   add(s.identity_address);
   return addresses;
@@ -1197,7 +1177,6 @@ void clear_unspent_state() {
   auto& s = state();
   s.cache.clear();
   s.ordinals.clear();
-  for (auto& p : s.pending) wipe_pending(p);
   s.pending.clear();
   s.last_sent_txid.clear();
   s.last_broadcast_txid.clear();

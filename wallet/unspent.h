@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "wallet/hashes.h"
+#include "wallet/secret.h"
 
 namespace wallet {
 
@@ -37,7 +38,7 @@ struct PendingOutput {
   std::string txid;
   uint32_t vout = 0;
   int64_t value = 0;
-  std::string private_key_hex;  // secret
+  SecretString private_key_hex;
   std::string public_key_hex;
   Hash160 owner_hash160{};
 };
@@ -49,12 +50,12 @@ struct SpendCandidate {
   int64_t value = 0;
   Bytes unlocking_script;         // empty until signed
   Bytes previous_locking_script;  // empty unless known
-  std::string private_key_hex;    // secret
+  SecretString private_key_hex;
   std::string public_key_hex;
   Hash160 owner_hash160{};
 };
 
-// Wipes the private keys of a candidate list (OPENSSL_cleanse) and empties it.
+// Empties a candidate list (their private keys wipe themselves).
 void wipe_candidates(std::vector<SpendCandidate>& candidates);
 
 // ---- Outpoints -------------------------------------------------------------------------------

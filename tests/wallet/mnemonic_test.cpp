@@ -79,6 +79,8 @@ TEST(mnemonic, refuses_wrong_counts_checksums_line_breaks_and_unknown_words) {
       "abandon about",  // 13 words
       "abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon "
       "abandon",  // 12 valid words, wrong checksum
+      "abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon "
+      "able",  // checksum 0010 where 0011 belongs: only the last bit is wrong
       "abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon\n"
       "about",  // a line break is not a separator
       "abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon "

@@ -1,11 +1,11 @@
-// Files private to the user: a creation that only the first writer wins, and modes that no
-// umask can change. (Symlinks and other users' files are tested where wallets meet them, in the
-// registry and session tests.)
+// Files private to the user: a creation that only the first writer wins, reads that refuse a
+// file that is not the user's own, and modes that no umask can change.
 #include "wallet/private_file.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -39,6 +39,23 @@ TEST(private_file, only_the_first_creation_counts) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "first");
   EXPECT_EQ(wallet::create_file_once(dir.path + "/no/x", "x", error), wallet::CreateOnce::failed);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 1) << "a temporary file is left";
+}
+
+// A wallet file another user owns (or a symlink) is never read as our own; other readers take it.
+TEST(private_file, own_only_refuses_another_users_file_and_symlinks) {
+  Folder dir;
+  const std::string path = dir.path + "/wallet.json", link = dir.path + "/link.json";
+  std::string error, text;
+  ASSERT_TRUE(wallet::replace_file(path, "{}", error)) << error;
+  ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
+  EXPECT_FALSE(wallet::read_regular_file(link, text, 100, true));
+  EXPECT_TRUE(wallet::read_regular_file(link, text, 100, false));
+  EXPECT_EQ(text, "{}");
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+  ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+  EXPECT_FALSE(wallet::read_regular_file(path, text, 100, true));
+  EXPECT_TRUE(text.empty());
+  EXPECT_TRUE(wallet::read_regular_file(path, text, 100, false));
 }
 
 // A loose umask (0) or a strict one (0277) changes nothing: folders 0700, files 0600.

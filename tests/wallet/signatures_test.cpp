@@ -213,7 +213,7 @@ TEST(signatures, plain_hash_signatures_verify_through_the_fallback_digests) {
   EXPECT_FALSE(wallet::verify_message(message, key.pub, b64(rs_of(der))));
 }
 
-TEST(signatures, lenient_decoding_and_signature_sizes) {
+TEST(signatures, lenient_key_and_signature_text) {
   SCOPED_TRACE(wallet_test::seed_note());
   std::mt19937_64 rng(wallet_test::test_seed() ^ 0x6c656e);
   const wallet_test::TestKey key = wallet_test::random_key(rng);
@@ -233,15 +233,7 @@ TEST(signatures, lenient_decoding_and_signature_sizes) {
   EXPECT_TRUE(wallet::verify_message(message, key.pub, sig.substr(0, 86)));  // padding lost
   EXPECT_FALSE(wallet::verify_message(message, key.pub, sig.substr(0, 40) + "*" + sig.substr(40)));
 
-  Bytes raw;
-  ASSERT_TRUE(wallet::base64_decode(sig, raw));
-  const Bytes short63(raw.begin(), raw.end() - 1);
-  Bytes long66(raw);
-  long66.insert(long66.begin(), {0x1f, 0x00});
-  EXPECT_FALSE(wallet::verify_message(message, key.pub, wallet::base64_encode(short63)));
-  EXPECT_FALSE(wallet::verify_message(message, key.pub, wallet::base64_encode(long66)));
-  EXPECT_FALSE(
-      wallet::verify_digest(wallet::sha256(message), short63, wallet::hex_decode(key.pub)));
+  // Signatures of other lengths are the decoder fuzz test's (every length around 64 and 65).
 }
 
 TEST(signatures, signing_refuses_invalid_private_keys) {
