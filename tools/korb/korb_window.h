@@ -1,15 +1,27 @@
-// The Korb window: the wallets with their names and addresses, Create and Restore, a paymail
-// name for the selected wallet, and the games' pending connect requests with a wallet chooser,
-// Approve and Deny. It looks for new requests and wallet changes once a second.
+// The Korb window: the wallets with their names, payment addresses (copyable) and balances,
+// Create and Restore, a paymail name for the selected wallet, and the games' pending connect
+// requests with what each one is, a wallet chooser, Approve and Deny. It looks for new requests
+// and wallet changes once a second, comes to the front when a game asks to connect, and reads
+// the balances on a worker thread every 30 seconds, after an approval and on demand.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
 
 #include <QRect>
 #include <QSize>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+
+#include "korb/connect.h"
+#include "tools/korb/wallet_balance.h"
+#include "tools/korb/wallet_store.h"
 
 class QComboBox;
 class QLabel;
@@ -38,18 +50,51 @@ struct WindowPrompts {
 };
 WindowPrompts dialog_prompts();
 
+// What the window reads from outside: the clock (request ages, the highlight of a new request)
+// and an address's balance. Tests give their own; live_sources() reads the system clock and the
+// configured services.
+struct WindowSources {
+  std::function<std::int64_t()> now_seconds;
+  // Called on a worker thread, never on the window's.
+  std::function<BalanceReading(const std::string& address)> read_balance;
+};
+WindowSources live_sources();
+
+// How long a new connect request stays marked, fading out, after it arrived.
+inline constexpr std::int64_t new_request_mark_seconds = 6;
+
+// Balance readings still running on worker threads, across all windows. A program that ends
+// with some out must leave without tearing down what they use.
+[[nodiscard]] int balance_workers_running();
+
+struct BalanceMailbox;
+
 class KorbWindow : public QWidget {
   Q_OBJECT
 
  public:
-  explicit KorbWindow(WindowPrompts prompts = dialog_prompts(), QWidget* parent = nullptr);
+  explicit KorbWindow(WindowPrompts prompts = dialog_prompts(),
+                      WindowSources sources = live_sources(), QWidget* parent = nullptr);
+  ~KorbWindow() override;
 
   // Reloads the wallets and the pending requests, keeping the player's selections.
   void refresh();
   // Shows the window in front, restored if it was minimised (a second launch asks for this).
   void bring_to_front();
+  // Reads every wallet's balance again on a worker thread; one round at a time, a request during
+  // a round runs one more round after it.
+  void refresh_balances();
+
+ protected:
+  void customEvent(QEvent* event) override;
 
  private:
+  void refresh_wallets();
+  void refresh_requests();
+  void mark_new_requests(std::int64_t now);
+  void show_selected_wallet();
+  void show_selected_request();
+  void copy_address();
   void create_wallet();
   void restore_wallet();
   void set_paymail();
@@ -61,19 +106,38 @@ class KorbWindow : public QWidget {
   QString selected_request_id() const;
   QString chosen_wallet_id() const;
   QString selected_wallet_id() const;
+  const StoredWallet* selected_wallet() const;
 
   WindowPrompts prompts_;
+  WindowSources sources_;
+  std::vector<StoredWallet> shown_wallets_;
+  std::vector<korb::ConnectRequest> shown_requests_;
+  // Latest reading per address; none yet shows "...".
+  std::map<std::string, BalanceReading> balances_;
+  std::set<std::string> balances_asked_;
+  bool balance_round_running_ = false;
+  bool balance_round_again_ = false;
+  std::shared_ptr<BalanceMailbox> mailbox_;
+  // Requests already seen, and when each new one arrived (for its fading mark).
+  std::set<std::string> seen_requests_;
+  std::map<std::string, std::int64_t> request_arrivals_;
+
   QListWidget* wallets_ = nullptr;
+  QLabel* wallet_address_ = nullptr;
   QPushButton* create_ = nullptr;
   QPushButton* restore_ = nullptr;
+  QPushButton* copy_address_ = nullptr;
+  QPushButton* refresh_balances_ = nullptr;
   QLineEdit* paymail_name_ = nullptr;
   QPushButton* set_paymail_ = nullptr;
   QListWidget* requests_ = nullptr;
+  QLabel* request_details_ = nullptr;
   QComboBox* wallet_chooser_ = nullptr;
   QPushButton* approve_ = nullptr;
   QPushButton* deny_ = nullptr;
   QLabel* status_ = nullptr;
   QTimer poll_timer_;
+  QTimer balance_timer_;
 };
 
 }  // namespace korb_app

@@ -1,12 +1,15 @@
 // korb: the Orbweave wallet application. With arguments it runs one command; without, it opens
 // the Korb window, or raises the one already open.
+#include <curl/curl.h>
 #include <openssl/crypto.h>
 
 #include <QApplication>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
 #include "korb/connect.h"
+#include "korb/session.h"
 #include "tools/korb/commands.h"
 #include "tools/korb/korb_window.h"
 #include "ui/single_instance.h"
@@ -25,11 +28,20 @@ int open_window(int argc, char** argv) {
     case ui::InstanceClaim::claimed:
       break;
   }
+  // The balances are read with the game's own network code, which finds its certificate file
+  // in the data directory through these hooks.
+  curl_global_init(CURL_GLOBAL_ALL);
+  korb::install_korb_hooks();
   korb_app::KorbWindow window;
   QObject::connect(&server, &ui::SingleInstanceServer::raise_requested, &window,
                    &korb_app::KorbWindow::bring_to_front);
   window.show();
-  return QApplication::exec();
+  const int code = QApplication::exec();
+  // A balance reading still waiting on the network must not find libcurl and the wallet code
+  // torn down under it.
+  if (korb_app::balance_workers_running() > 0) std::quick_exit(code);
+  curl_global_cleanup();
+  return code;
 }
 
 }  // namespace

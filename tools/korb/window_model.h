@@ -17,6 +17,14 @@ std::string wallet_row_text(const StoredWallet& wallet);
 // "O-Stakka asks to connect — /games/ostakka (12 s ago)".
 std::string request_row_text(const korb::ConnectRequest& request, std::int64_t now_seconds);
 
+// "12 s ago"; "just now" for a time stamp of this second or from the future (clocks drift).
+std::string request_age_text(std::int64_t ts, std::int64_t now_seconds);
+
+// What the player reads before Approve: which program asks, from which installation folder,
+// how long ago, and what approving allows. Request fields are shown only through
+// printable_field: any program can write a request file.
+std::string request_details_text(const korb::ConnectRequest& request, std::int64_t now_seconds);
+
 // The row to select after a list (wallets or requests, anything with an `id`) was refreshed:
 // the one selected before when it is still there, otherwise the first; -1 for an empty list.
 // Refreshes run every second, so keeping the player's choice matters.
