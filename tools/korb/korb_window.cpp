@@ -2,6 +2,7 @@
 
 #include <openssl/crypto.h>
 
+#include <QApplication>
 #include <QBrush>
 #include <QClipboard>
 #include <QColor>
@@ -348,6 +349,8 @@ void KorbWindow::bring_to_front() {
   showNormal();
   raise();
   activateWindow();
+  // Desktops that refuse to hand over the focus still flash the task bar entry.
+  QApplication::alert(this);
 }
 
 void KorbWindow::create_wallet() {
