@@ -1,7 +1,5 @@
 #include "tools/korb/commands.h"
 
-#include <openssl/crypto.h>
-
 #include <csignal>
 #include <thread>
 
@@ -12,6 +10,7 @@
 #include "tools/korb/connect_answers.h"
 #include "tools/korb/printable_text.h"
 #include "tools/korb/wallet_store.h"
+#include "wallet/secret.h"
 #include "wallet/signatures.h"
 
 namespace korb_app {
@@ -35,7 +34,8 @@ int fail(std::ostream& err, const std::string& error) {
 }
 
 int create_or_restore(Command& command, std::ostream& out, std::ostream& err) {
-  std::string name, error, mnemonic;
+  std::string name, error;
+  wallet::SecretString mnemonic;
   if (!clean_wallet_name(command.name, name, error)) return fail(err, error);
   const bool creating = command.verb == Verb::create;
   if (creating) {
@@ -51,10 +51,7 @@ int create_or_restore(Command& command, std::ostream& out, std::ostream& err) {
   }
   std::string id;
   const bool added = add_wallet(name, mnemonic, id, error);
-  if (!added) {
-    OPENSSL_cleanse(mnemonic.data(), mnemonic.size());
-    return fail(err, error);
-  }
+  if (!added) return fail(err, error);
   WalletDetails details;
   const bool shown = wallet_details(id, details, error);
   out << (creating ? "Created" : "Restored") << " wallet " << id << " \"" << name << "\"\n";
@@ -62,10 +59,9 @@ int create_or_restore(Command& command, std::ostream& out, std::ostream& err) {
   if (creating) {
     out << "\nWrite down these 12 words now. They are the only way to restore this wallet,\n"
            "and korb will not show them again:\n\n  "
-        << mnemonic << "\n\n";
+        << mnemonic.str() << "\n\n";
   }
   out.flush();
-  OPENSSL_cleanse(mnemonic.data(), mnemonic.size());
   return exit_ok;
 }
 
