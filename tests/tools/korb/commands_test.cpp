@@ -94,6 +94,7 @@ TEST_F(KorbCli, created_wallet_is_stored_listed_and_restorable) {
   korb_test::TempDataDir elsewhere;
   const auto restored = run_korb({"restore", "--name", "Copy", "--mnemonic", typed});
   ASSERT_EQ(restored.exit_code, 0) << restored.err;
+  EXPECT_TRUE(restored.out.starts_with("Restored wallet ")) << restored.out;
   const json copy_registry = read_json(elsewhere.data_dir() + "/wallets.json");
   const std::string copy_id = copy_registry["wallets"][0]["id"];
   const json copy = show(copy_id);

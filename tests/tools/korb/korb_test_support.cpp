@@ -164,7 +164,8 @@ void write_text(const std::string& path, const std::string& text) {
 std::string create_wallet(const std::string& name, std::string* words) {
   const RunResult run = run_korb({"create", "--name", name});
   std::smatch match;
-  if (run.exit_code != 0 || !std::regex_search(run.out, match, std::regex("wallet (w[0-9]+)"))) {
+  if (run.exit_code != 0 ||
+      !std::regex_search(run.out, match, std::regex("^Created wallet (w[0-9]+)"))) {
     return {};
   }
   std::smatch phrase;
