@@ -90,6 +90,13 @@ TEST_F(PaymailClaimTest, publishes_the_identity_key_once_per_value_set) {
   const json profile = service_get("/api/bsvalias/public-profile/" + alias + "@" +
                                    std::string(config::deploy_config().paymail_domain));
   EXPECT_EQ(profile.value("avatar", ""), avatar);
+
+  // A busy host (429) is asked again rather than taken for a refusal.
+  devnet_wallet::admin(g_devnet, "fault",
+                       {{"route", "/api/paymail/claim"}, {"kind", "rate-limit"}, {"count", 2}});
+  EXPECT_EQ(korb::claim_paymail_if_changed(alias, pubkey_, address_, avatar + "?2", ord_address_),
+            "");
+  EXPECT_EQ(armed_faults(), 0);
 }
 
 // Refusals: nothing to claim, a key that is not the signer's, a name another identity holds.
