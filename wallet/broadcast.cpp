@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -71,12 +74,37 @@ std::string succeed(const std::vector<SpendCandidate>& inputs, const std::vector
   return "success: " + txid;
 }
 
+struct BackgroundSends {
+  std::mutex mutex;
+  std::condition_variable finished;
+  int running = 0;
+};
+// Never destroyed, so a copy still on its way at exit finds it whole.
+BackgroundSends& background_sends() {
+  static auto* sends = new BackgroundSends;
+  return *sends;
+}
+
 void mirror_to_whatsonchain(const std::string& body) {
-  std::thread([url = woc_api_base() + "/tx/raw", body]() {
-    std::string answer;
-    std::string error;
-    (void)wallet_http_post_json(url, body, answer, error, kMirrorTimeout, 1);
-  }).detach();
+  BackgroundSends& sends = background_sends();
+  {
+    std::lock_guard<std::mutex> lock(sends.mutex);
+    ++sends.running;
+  }
+  try {
+    std::thread([url = woc_api_base() + "/tx/raw", body, &sends]() {
+      std::string answer;
+      std::string error;
+      (void)wallet_http_post_json(url, body, answer, error, kMirrorTimeout, 1);
+      std::lock_guard<std::mutex> lock(sends.mutex);
+      --sends.running;
+      sends.finished.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread, no copy: the broadcast itself already went through.
+    std::lock_guard<std::mutex> lock(sends.mutex);
+    --sends.running;
+  }
 }
 
 // ARC's documented txStatus values (ARC's "Transaction lifecycle" documentation) and what each
@@ -171,6 +199,12 @@ bool broadcast_arc(const std::string& hex, const std::string& own_txid, std::str
     return false;
   }
   return read_arc_answer(answer, own_txid, error);
+}
+
+bool wait_for_background_sends(std::chrono::milliseconds timeout) {
+  BackgroundSends& sends = background_sends();
+  std::unique_lock<std::mutex> lock(sends.mutex);
+  return sends.finished.wait_for(lock, timeout, [&] { return sends.running == 0; });
 }
 
 bool is_tx_known(const std::string& txid) {

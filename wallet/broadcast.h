@@ -5,6 +5,8 @@
 // The answer readers below take untrusted network text; they never throw.
 #pragma once
 
+#include <chrono>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +30,11 @@ inline constexpr std::string_view kArcRefusal = "error: broadcast failed: ARC an
 // (record_sent_transaction) and its txid becomes the last broadcast txid (set_last_broadcast_txid).
 std::string broadcast_transaction(const std::vector<SpendCandidate>& inputs,
                                   const std::vector<TxOutput>& outputs, std::string& txid);
+
+// Waits up to `timeout` for the copies of broadcast transactions still being sent to WhatsOnChain
+// in the background; true when none is left. A program that ends by returning from main calls it
+// first: those copies use the HTTP client's process-wide state, which is torn down at exit.
+[[nodiscard]] bool wait_for_background_sends(std::chrono::milliseconds timeout);
 
 // True when WhatsOnChain knows the transaction (its hex, else its decoded form).
 [[nodiscard]] bool is_tx_known(const std::string& txid);

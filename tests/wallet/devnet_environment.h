@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
 #include "tests/wallet/devnet_wallet.h"
+#include "wallet/broadcast.h"
 
 namespace devnet_wallet {
 
@@ -23,6 +25,7 @@ struct DevnetEnvironment : ::testing::Environment {
     ASSERT_TRUE(start_devnet_process(test_devnet(), data_dir, error)) << error;
   }
   void TearDown() override {
+    EXPECT_TRUE(wallet::wait_for_background_sends(std::chrono::seconds(30)));
     // Against a devnet that plays the rate limit, the pacer keeps the requests under it. A 429
     // that still slips through (a connection held up on a loaded machine) is retried by the
     // wallet's reads, so none reaches a reader (every test above passed); more than a stray one
