@@ -3,25 +3,18 @@
 import { test } from 'node:test'
 import assert from 'node:assert/strict'
 import { readFileSync } from 'node:fs'
-import { Hash, PrivateKey, Utils } from '@bsv/sdk'
-import { configValues, DEVNET_SEED, isAddress } from '../lib/keys.js'
+import { configValues, isAddress } from '../lib/keys.js'
 
 const config = JSON.parse(readFileSync(new URL('../../../config/devnet.json', import.meta.url)))
 
-test('config/devnet.json matches the derived addresses and architect key', () => {
+test('config/devnet.json matches the derived addresses and architect key, six distinct values', () => {
   const values = configValues()
   for (const [field, value] of Object.entries(values)) assert.equal(config[field], value, field)
-  for (const field of ['house_address', 'pot_address', 'oracle_address', 'report_fee_address', 'report_oracle_address']) {
-    assert.ok(isAddress(config[field]), field)
-  }
   assert.equal(new Set(Object.values(values)).size, 6)
-  assert.equal(config.devnet_port, 47823)
-  assert.equal(config.service_host, 'svc.orbweave.test')
+  for (const field of ['house_address', 'pot_address', 'oracle_address', 'report_fee_address', 'report_oracle_address']) assert.ok(isAddress(config[field]), field)
 })
 
-test('a role key is SHA-256 of the seed text and the role name', () => {
-  const pot = PrivateKey.fromHex(Utils.toHex(Hash.sha256(Utils.toArray(DEVNET_SEED + '/pot', 'utf8'))))
-  assert.equal(pot.toAddress(), config.pot_address)
+test('an address with a wrong checksum is not an address', () => {
   assert.equal(isAddress('1BoatSLRHtKNngkdXEeobR76b53LETtpyT'), true)
   assert.equal(isAddress('1BoatSLRHtKNngkdXEeobR76b53LETtpyU'), false)
 })

@@ -1,6 +1,7 @@
 // Shared by the devnet tests: an in-process devnet on a free port with a fresh state folder,
 // an HTTPS client that trusts only its CA, and a small wallet built on @bsv/sdk.
 import https from 'node:https'
+import { before, after } from 'node:test'
 import { mkdtempSync, rmSync, readFileSync } from 'node:fs'
 import { tmpdir } from 'node:os'
 import { join } from 'node:path'
@@ -8,18 +9,18 @@ import { PrivateKey } from '@bsv/sdk'
 import { Devnet } from '../lib/devnet.js'
 import { signTransaction } from '../lib/wallet.js'
 import { p2pkhScript } from '../lib/script.js'
+import { signMessage } from '../lib/claims.js'
 
 export const WOC = '/woc/v1/bsv/main'
+export const svc = { servername: 'svc.orbweave.test' }
 
 export async function startDevnet (options = {}) {
   const stateDir = options.stateDir ?? mkdtempSync(join(tmpdir(), 'devnet-test-'))
   const dn = new Devnet({ port: 0, stateDir, blockSeconds: 0, ...options })
   await dn.start()
-  const ca = readFileSync(dn.caPath)
-  const client = makeClient(dn.port, ca)
   return {
     dn,
-    ...client,
+    ...makeClient(dn.port, readFileSync(dn.caPath)),
     stateDir,
     async close ({ keepState = false } = {}) {
       await dn.stop()
@@ -28,23 +29,29 @@ export async function startDevnet (options = {}) {
   }
 }
 
+// One devnet for every test of a file, prepared by `setup`.
+export function sharedDevnet (setup = async () => {}) {
+  const net = {}
+  before(async () => setup(Object.assign(net, await startDevnet())))
+  after(() => net.close())
+  return net
+}
+
 export function makeClient (port, ca) {
-  // One request; resolves { status, type, text, json } or rejects on a transport error.
+  // One request; resolves { status, type, text, json, bytes } or rejects on a transport error.
   function request (method, path, body, { host = '127.0.0.1', servername, raw } = {}) {
     return new Promise((resolve, reject) => {
       const data = raw !== undefined ? Buffer.from(raw) : body === undefined ? null : Buffer.from(JSON.stringify(body))
-      const req = https.request({
-        host, port, method, path, ca, servername, agent: false,
-        headers: data ? { 'Content-Type': 'application/json', 'Content-Length': data.length } : {}
-      }, (res) => {
+      const headers = data ? { 'Content-Type': 'application/json', 'Content-Length': data.length } : {}
+      const req = https.request({ host, port, method, path, ca, servername, agent: false, headers }, (res) => {
         const parts = []
         res.on('data', (c) => parts.push(c))
         res.on('end', () => {
-          const buf = Buffer.concat(parts)
-          const text = buf.toString('utf8')
+          const bytes = Buffer.concat(parts)
+          const text = bytes.toString('utf8')
           let json
           try { json = JSON.parse(text) } catch { json = undefined }
-          resolve({ status: res.statusCode, type: res.headers['content-type'], text, json, bytes: buf })
+          resolve({ status: res.statusCode, type: res.headers['content-type'], text, json, bytes })
         })
       })
       req.on('error', reject)
@@ -56,11 +63,12 @@ export function makeClient (port, ca) {
   return {
     request,
     get: (path, opts) => request('GET', path, undefined, opts),
-    post: (path, body, opts) => request('POST', path, body, opts)
+    post: (path, body, opts) => request('POST', path, body, opts),
+    broadcast: (tx) => request('POST', WOC + '/tx/raw', { txhex: typeof tx === 'string' ? tx : tx.toHex() })
   }
 }
 
-// Funds a fresh key through the faucet and answers the key and the funded output.
+// Funds a fresh key through the faucet; the coin carries the key that spends it.
 export async function fundedKey (net, satoshis = 100000) {
   const key = PrivateKey.fromRandom()
   const address = key.toAddress()
@@ -68,7 +76,7 @@ export async function fundedKey (net, satoshis = 100000) {
   if (r.status !== 200) throw new Error('fund failed: ' + r.text)
   const tx = net.dn.chain.getTx(r.json.txid)
   const vout = tx.parsed.outputs.findIndex((o) => o.satoshis === BigInt(satoshis))
-  return { key, address, coin: { txid: r.json.txid, vout, satoshis, script: tx.parsed.outputs[vout].script } }
+  return { key, address, coin: { txid: r.json.txid, vout, satoshis, script: tx.parsed.outputs[vout].script, key } }
 }
 
 // Signs a version-1 transaction spending the given coins (each { txid, vout, satoshis, script,
@@ -85,4 +93,11 @@ export function dataScript (text) {
   else if (b.length < 256) head = Buffer.from([0x4c, b.length])
   else { head = Buffer.alloc(3); head[0] = 0x4d; head.writeUInt16LE(b.length, 1) }
   return '006a' + Buffer.concat([head, b]).toString('hex')
+}
+
+// A paymail claim signed by `key`, over the text the game signs.
+export function claimBody (key, alias, extra = {}) {
+  const body = { alias, pubkey: key.toPublicKey().toString(), address: key.toAddress(), avatar: '', ts: Math.floor(Date.now() / 1000), ...extra }
+  const text = ['OW-PAYMAIL-CLAIM', body.alias, body.pubkey, body.address, body.avatar, ...(body.ordAddress ? [body.ordAddress] : []), body.ts].join('|')
+  return { ...body, sig: signMessage(text, key) }
 }
