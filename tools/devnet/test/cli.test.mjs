@@ -6,49 +6,39 @@ import { mkdtempSync, readFileSync, rmSync, existsSync } from 'node:fs'
 import { tmpdir } from 'node:os'
 import { join } from 'node:path'
 import net from 'node:net'
+import { once } from 'node:events'
 import { makeClient } from './helpers.mjs'
 
 const DEVNET = new URL('../devnet', import.meta.url).pathname
 
-// Runs the command in a fresh state folder; `check` gets the child, its ready line (a promise)
-// and its exit. The child is killed and the folder removed on every path.
+// Runs the command with `args` (STATE stands for a fresh folder) until its first line or its end;
+// `check` gets the child, that line and the folder. The child is killed on every path.
 async function withDevnet (args, check) {
   const state = mkdtempSync(join(tmpdir(), 'devnet-cli-'))
-  const child = spawn(process.execPath, [DEVNET, ...args.map((a) => (a === '$STATE' ? state : a))], { stdio: ['ignore', 'pipe', 'pipe'] })
+  const child = spawn(process.execPath, [DEVNET, ...args.map((a) => (a === 'STATE' ? state : a))], { stdio: ['ignore', 'pipe', 'pipe'] })
   let out = ''
   let err = ''
   child.stderr.on('data', (d) => { err += d })
-  const exited = new Promise((resolve) => child.on('exit', (code) => resolve({ code, err })))
-  const ready = new Promise((resolve, reject) => {
-    child.stdout.on('data', (d) => {
-      out += d
-      if (out.includes('\n')) resolve(out.split('\n')[0])
-    })
-    exited.then(() => reject(new Error('devnet exited: ' + err)))
-  }).then(JSON.parse)
-  ready.catch(() => {}) // not every check waits for the ready line
+  const exited = once(child, 'close').then(([code]) => ({ code, err }))
+  const line = new Promise((resolve) => child.stdout.on('data', (d) => { if ((out += d).includes('\n')) resolve(out.split('\n')[0]) }))
   try {
-    await check({ child, ready, exited, state })
+    await check({ child, first: await Promise.race([line, exited]), exited, state })
   } finally {
     if (child.exitCode === null) child.kill('SIGKILL')
     rmSync(state, { recursive: true, force: true })
   }
 }
 
-function connects (host, port) {
-  return new Promise((resolve) => {
-    const s = net.connect({ host, port, timeout: 2000 })
-    s.on('connect', () => { s.destroy(); resolve(true) })
-    s.on('error', () => resolve(false))
-    s.on('timeout', () => { s.destroy(); resolve(false) })
-  })
-}
+const connects = (host, port) => new Promise((resolve) => {
+  const s = net.connect({ host, port, timeout: 2000 }, () => { s.destroy(); resolve(true) })
+  s.on('error', () => resolve(false))
+  s.on('timeout', () => { s.destroy(); resolve(false) })
+})
 
-test('start prints one ready line, serves on 127.0.0.1 only and stops cleanly on SIGTERM', async () => {
-  await withDevnet(['start', '--port', '0', '--state', '$STATE', '--block-seconds', '3600'], async ({ child, ready, exited, state }) => {
-    const info = await ready
-    assert.deepEqual([info.ready, info.ca, info.state], [true, join(state, 'ca.pem'), state])
-    assert.equal(info.admin, 'https://127.0.0.1:' + info.port + '/admin')
+test('start prints one ready line, serves on 127.0.0.1 only and saves its state on SIGTERM', async () => {
+  await withDevnet(['start', '--port', '0', '--state', 'STATE', '--block-seconds', '3600'], async ({ child, first, exited, state }) => {
+    const info = JSON.parse(first)
+    assert.deepEqual([info.ready, info.ca, info.state, info.admin], [true, join(state, 'ca.pem'), state, 'https://127.0.0.1:' + info.port + '/admin'])
     assert.equal((await makeClient(info.port, readFileSync(info.ca)).get('/admin/state')).json.height, 0)
     // Probes stay on loopback: nothing is sent to the machine's other addresses.
     for (const [address, open] of [['127.0.0.1', true], ['127.0.0.2', false], ['::1', false]]) assert.equal(await connects(address, info.port), open, address)
@@ -58,23 +48,16 @@ test('start prints one ready line, serves on 127.0.0.1 only and stops cleanly on
   })
 })
 
-test('bad arguments exit 2 with the usage text', async () => {
-  for (const args of [[], ['stop'], ['start'], ['start', '--state', '$STATE', '--port', 'abc'], ['start', '--state', '$STATE', '--bogus', '1']]) {
-    await withDevnet(args, async ({ exited }) => {
-      const end = await exited
-      assert.equal(end.code, 2, args.join(' '))
-      assert.match(end.err, /usage: devnet start/)
-    })
+test('bad arguments exit 2 with the usage text; a port in use exits 1 instead of hanging', async () => {
+  for (const args of [[], ['stop'], ['start'], ['start', '--state', 'STATE', '--port', 'abc'], ['start', '--state', 'STATE', '--bogus', '1']]) {
+    await withDevnet(args, async ({ first }) => assert.deepEqual([first.code, /usage: devnet start/.test(first.err)], [2, true], args.join(' ')))
   }
-})
-
-test('a port already in use fails the start instead of hanging', async () => {
   const blocker = net.createServer().listen(0, '127.0.0.1')
-  await new Promise((resolve) => blocker.once('listening', resolve))
+  await once(blocker, 'listening')
   try {
-    await withDevnet(['start', '--port', String(blocker.address().port), '--state', '$STATE'], async ({ ready, exited }) => {
-      await assert.rejects(ready, /EADDRINUSE/)
-      assert.equal((await exited).code, 1)
+    await withDevnet(['start', '--port', String(blocker.address().port), '--state', 'STATE'], async ({ first }) => {
+      assert.equal(first.code, 1)
+      assert.match(first.err, /EADDRINUSE/)
     })
   } finally {
     blocker.close()

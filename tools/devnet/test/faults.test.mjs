@@ -45,35 +45,23 @@ test('a latency fault delays the answer; a drop fault closes the connection with
   assert.equal((await net.get('/download/ostakka')).status, 200)
 })
 
-test('the next WhatsOnChain broadcasts can be made to answer Missing inputs or a mempool conflict', async () => {
+// Forced broadcast answers are for the next new transaction: a copy of one the chain has (the
+// game mirrors its own) does not use them up. An ARC status meaning the network does not have
+// the transaction leaves it out of the chain; one on the way to miners takes it.
+test('the next broadcasts can be made to answer chosen refusals and ARC statuses', async () => {
   const { address, coin } = await fundedKey(net, 10000)
   const tx = await signedTx([coin], [{ satoshis: 9000, address }])
-  await net.post('/admin/fault/woc-broadcast', { answer: 'missing-inputs' })
-  await net.post('/admin/fault/woc-broadcast', { answer: 'mempool-conflict' })
-  // A copy of a transaction the chain has does not use them up (the game mirrors its own).
-  const known = (await fundedKey(net, 1000)).coin.txid
-  assert.equal((await net.broadcast(net.dn.chain.getTx(known).hex)).text, 'unexpected response code 500: 257: txn-already-known')
-  for (const text of ['Missing inputs', '258: txn-mempool-conflict']) {
-    const r = await net.broadcast(tx)
-    assert.deepEqual([r.status, r.text], [400, 'unexpected response code 500: ' + text])
-  }
-  // The forced answers did not take the transaction; the next broadcast does.
-  assert.equal((await net.broadcast(tx)).text, tx.id('hex'))
-  assert.equal((await net.post('/admin/fault/woc-broadcast', { answer: 'other' })).status, 400)
-})
+  for (const answer of ['missing-inputs', 'mempool-conflict']) await net.post('/admin/fault/woc-broadcast', { answer })
+  assert.equal((await net.broadcast(net.dn.chain.getTx(coin.txid).hex)).text, 'unexpected response code 500: 257: txn-already-known')
+  for (const text of ['Missing inputs', '258: txn-mempool-conflict']) assert.equal((await net.broadcast(tx)).text, 'unexpected response code 500: ' + text)
 
-// A forced status meaning the network does not have the transaction leaves it out of the chain;
-// one on the way to miners takes it.
-test('ARC can be made to answer a chosen txStatus', async () => {
-  const { address, coin } = await fundedKey(net, 10000)
-  const tx = await signedTx([coin], [{ satoshis: 9000, address }])
-  const cases = [['REJECTED'], ['SEEN_IN_ORPHAN_MEMPOOL'], ['MINED_IN_STALE_BLOCK'], ['QUEUED'], ['STORED', 'queued for later']]
-  for (const [txStatus, extraInfo] of cases) {
+  for (const [txStatus, extraInfo] of [['REJECTED'], ['SEEN_IN_ORPHAN_MEMPOOL'], ['MINED_IN_STALE_BLOCK'], ['QUEUED'], ['STORED', 'queued for later']]) {
     await net.post('/admin/fault/arc', { txStatus, extraInfo })
     const r = await net.post('/arc/v1/tx', { rawTx: tx.toHex() })
     assert.deepEqual([r.status, r.json.txStatus, r.json.txid, r.json.extraInfo], [200, txStatus, tx.id('hex'), extraInfo ?? ''])
     assert.equal(net.dn.chain.getTx(tx.id('hex')) !== null, txStatus === 'STORED', txStatus)
   }
+  assert.equal((await net.post('/admin/fault/woc-broadcast', { answer: 'other' })).status, 400)
   assert.equal((await net.post('/admin/fault/arc', { txStatus: 'FINE' })).status, 400)
 })
 

@@ -5,7 +5,7 @@ import { before, after } from 'node:test'
 import { mkdtempSync, rmSync, readFileSync } from 'node:fs'
 import { tmpdir } from 'node:os'
 import { join } from 'node:path'
-import { PrivateKey } from '@bsv/sdk'
+import { OP, PrivateKey, Script, Utils } from '@bsv/sdk'
 import { Devnet } from '../lib/devnet.js'
 import { signTransaction } from '../lib/wallet.js'
 import { p2pkhScript } from '../lib/script.js'
@@ -76,7 +76,7 @@ export async function fundedKey (net, satoshis = 100000) {
   if (r.status !== 200) throw new Error('fund failed: ' + r.text)
   const tx = net.dn.chain.getTx(r.json.txid)
   const vout = tx.parsed.outputs.findIndex((o) => o.satoshis === BigInt(satoshis))
-  return { key, address, coin: { txid: r.json.txid, vout, satoshis, script: tx.parsed.outputs[vout].script, key } }
+  return { address, coin: { txid: r.json.txid, vout, satoshis, script: tx.parsed.outputs[vout].script, key } }
 }
 
 // Signs a version-1 transaction spending the given coins (each { txid, vout, satoshis, script,
@@ -87,12 +87,7 @@ export function signedTx (coins, outputs) {
 
 // The data output script the game writes: OP_FALSE OP_RETURN and one push.
 export function dataScript (text) {
-  const b = Buffer.from(text, 'utf8')
-  let head
-  if (b.length < 76) head = Buffer.from([b.length])
-  else if (b.length < 256) head = Buffer.from([0x4c, b.length])
-  else { head = Buffer.alloc(3); head[0] = 0x4d; head.writeUInt16LE(b.length, 1) }
-  return '006a' + Buffer.concat([head, b]).toString('hex')
+  return new Script().writeOpCode(OP.OP_FALSE).writeOpCode(OP.OP_RETURN).writeBin(Utils.toArray(text, 'utf8')).toHex()
 }
 
 // A paymail claim signed by `key`, over the text the game signs.
