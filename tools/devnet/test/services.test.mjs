@@ -1,13 +1,20 @@
-// ARC, the maker's service host, GorillaPool and the download page answer in the shapes their
-// real counterparts use, and they all see the same chain.
+// ARC, GorillaPool and the maker's service host (submission, paymail names, reports) answer in
+// the shapes their real counterparts use, and they all see the same chain.
 import { test } from 'node:test'
 import assert from 'node:assert/strict'
-import { PrivateKey } from '@bsv/sdk'
-import { sharedDevnet, fundedKey, signedTx, dataScript, svc } from './helpers.mjs'
+import { createCipheriv, createHash, randomBytes } from 'node:crypto'
+import { readFileSync } from 'node:fs'
+import { ECIES, PrivateKey, PublicKey } from '@bsv/sdk'
+import { sharedDevnet, fundedKey, signedTx, dataScript, claimBody, svc } from './helpers.mjs'
+import { signMessage } from '../lib/claims.js'
 
+const config = JSON.parse(readFileSync(new URL('../../../config/devnet.json', import.meta.url)))
 const net = sharedDevnet()
 const arc = (tx) => net.post('/arc/v1/tx', { rawTx: typeof tx === 'string' ? tx : tx.toHex() })
-const txos = async (address) => (await net.get('/gorillapool/api/txos/address/' + address + '/unspent')).json
+const claim = (body) => net.post('/api/paymail/claim', body, svc)
+const lookup = (what, ref) => net.get('/api/' + what + '/' + ref, svc)
+const profile = async (alias) => (await lookup('bsvalias/public-profile', alias + '@orbweave.test')).json
+const quota = async (pubkey) => (await lookup('paymail/quota', pubkey)).json
 
 // ARC answers 200 with a txStatus for what it holds, RFC 7807 errors otherwise. Inputs it cannot
 // find, which is how an input already spent in a block looks to it, are no error: it keeps the
@@ -34,62 +41,140 @@ test('ARC answers SEEN_ON_NETWORK, DOUBLE_SPEND_ATTEMPTED, MINED and orphans wit
   assert.equal((await arc('zz')).status, 463)
 })
 
-test('own submission answers ok or the reason; decoded transactions and the oracle listing follow', async () => {
-  const oracle = net.dn.addresses.oracle_address
+test('own submission answers ok or the reason, and the oracle listing and decoded transaction follow', async () => {
   const { address, coin } = await fundedKey(net, 20000)
-  const pay = await signedTx([coin], [{ satoshis: 1, address: oracle }, { satoshis: 0, script: dataScript('{"type":"arcade_score"}') }, { satoshis: 19000, address }])
+  const pay = await signedTx([coin], [{ satoshis: 1, address: config.oracle_address }, { satoshis: 0, script: dataScript('{"type":"arcade_score"}') }, { satoshis: 19000, address }])
   const submit = async (body) => (await net.post('/oi/submit', body, svc)).json
   assert.deepEqual(await submit({ txhex: pay.toHex() }), { ok: true, txid: pay.id('hex') })
   assert.deepEqual(await submit({ txhex: (await signedTx([coin], [{ satoshis: 100, address }])).toHex() }), { ok: false, error: '258: txn-mempool-conflict' })
   assert.equal((await submit({ nothing: true })).ok, false)
-
+  assert.deepEqual((await net.get('/oi/oracle/arcade/txids?limit=1&offset=0', svc)).json.txids, [pay.id('hex')])
   const data = (await net.get('/oi/tx/' + pay.id('hex'), svc)).json.vout[1]
   assert.deepEqual([data.value, data.scriptPubKey.type], [0, 'nulldata'])
   assert.match(data.scriptPubKey.asm, /^0 OP_RETURN [0-9a-f]+$/)
-  assert.equal((await net.get('/oi/tx/' + '00'.repeat(32), svc)).status, 404)
-
-  const second = await signedTx([{ ...coin, txid: pay.id('hex'), vout: 2, satoshis: 19000 }], [{ satoshis: 1, address: oracle }, { satoshis: 18000, address }])
-  assert.equal((await submit({ txhex: second.toHex() })).ok, true)
-  const listing = async (query) => (await net.get('/oi/oracle/arcade/txids?' + query, svc)).json.txids
-  assert.deepEqual((await listing('limit=2000&offset=0')).slice(0, 2), [second.id('hex'), pay.id('hex')])
-  assert.deepEqual(await listing('limit=1&offset=1'), [pay.id('hex')])
-  assert.equal((await net.get('/oi/oracle/nobody/txids', svc)).status, 404)
-})
-
-test('GorillaPool lists inscriptions with their origin and follows them when they move', async () => {
-  const owner = PrivateKey.fromRandom()
-  const image = Buffer.concat([Buffer.from('89504e470d0a1a0a', 'hex'), Buffer.alloc(64, 7)])
-  const { txid, origin } = (await net.post('/admin/inscribe', { address: owner.toAddress(), content_type: 'image/png', base64: image.toString('base64') })).json
-  const [listed] = await txos(owner.toAddress())
-  assert.deepEqual([listed.outpoint, listed.satoshis, listed.owner, listed.origin.outpoint], [origin, 1, owner.toAddress(), origin])
-  const { hash, ...file } = listed.origin.data.insc.file
-  assert.deepEqual(file, { size: image.length, type: 'image/png' })
-  assert.match(hash, /^[0-9a-f]{64}$/)
-  const content = await net.get('/gorillapool/content/' + txid)
-  assert.deepEqual([content.status, content.type, content.bytes], [200, 'image/png', image])
-
-  // The inscribed satoshi moves to a new owner, with a funding input after it: the origin stays.
-  const { address, coin } = await fundedKey(net, 5000)
-  const next = PrivateKey.fromRandom().toAddress()
-  const move = await signedTx([{ txid, vout: 0, satoshis: 1, script: net.dn.chain.output(txid, 0).script, key: owner }, coin],
-    [{ satoshis: 1, address: next }, { satoshis: 4000, address }])
-  assert.equal((await net.broadcast(move)).status, 200)
-  const [moved] = await txos(next)
-  assert.deepEqual([moved.origin.outpoint, moved.data], [origin, {}])
-  assert.deepEqual(await txos(owner.toAddress()), [])
-  assert.equal((await txos(address)).find((t) => t.txid === move.id('hex')).origin, null)
 })
 
 // GorillaPool lists outputs locked by a script under their owner's address, with data.lock;
 // WhatsOnChain, which indexes the owner's P2PKH script, does not list them.
-test('GorillaPool lists an output locked to an address with data.lock; WhatsOnChain does not', async () => {
+test('GorillaPool lists an inscription with its origin and file, and a locked output with data.lock', async () => {
   const owner = PrivateKey.fromRandom().toAddress()
+  const image = Buffer.concat([Buffer.from('89504e470d0a1a0a', 'hex'), Buffer.alloc(64, 7)])
+  const { origin } = (await net.post('/admin/inscribe', { address: owner, content_type: 'image/png', base64: image.toString('base64') })).json
   const locked = (await net.post('/admin/lock', { address: owner, satoshis: 50000, until: 900000 })).json
   const plain = (await net.post('/admin/fund', { address: owner, satoshis: 20000 })).json.txid
-  const listed = await txos(owner)
+  const listed = (await net.get('/gorillapool/api/txos/address/' + owner + '/unspent')).json
+  const insc = listed.find((t) => t.outpoint === origin)
+  assert.deepEqual([insc.satoshis, insc.owner, insc.origin.outpoint], [1, owner, origin])
+  assert.deepEqual(insc.origin.data.insc.file, { hash: createHash('sha256').update(image).digest('hex'), size: image.length, type: 'image/png' })
   const lock = listed.find((t) => t.outpoint === locked.outpoint)
   assert.deepEqual([lock.owner, lock.satoshis, lock.origin, lock.data], [owner, 50000, null, { lock: { address: owner, until: 900000 } }])
-  assert.deepEqual(listed.find((t) => t.txid === plain).data, {})
   const woc = (await net.get('/woc/v1/bsv/main/address/' + owner + '/unspent/all')).json.result
-  assert.deepEqual(woc.map((u) => u.tx_hash), [plain])
+  assert.deepEqual(woc.filter((u) => u.value > 1).map((u) => u.tx_hash), [plain])
+})
+
+test('a signed claim publishes the key and the avatar; a claim that does not verify publishes nothing', async () => {
+  const key = PrivateKey.fromRandom()
+  const origin = 'ab'.repeat(32) + '_0'
+  let r = await claim(claimBody(key, 'alice', { avatar: origin, ordAddress: PrivateKey.fromRandom().toAddress() }))
+  assert.deepEqual([r.status, r.json.success], [200, true])
+  assert.deepEqual((await lookup('bsvalias/id', 'alice@orbweave.test')).json, { bsvalias: '1.0', handle: 'alice@orbweave.test', pubkey: key.toPublicKey().toString() })
+  assert.deepEqual(await profile('alice'), { name: 'alice', avatar: '', ord: origin, origin })
+  assert.equal((await lookup('bsvalias/id', 'alice@elsewhere.test')).status, 404)
+
+  const forged = { ...claimBody(key, 'bob'), address: PrivateKey.fromRandom().toAddress() }
+  const borrowed = { ...claimBody(PrivateKey.fromRandom(), 'carol'), pubkey: key.toPublicKey().toString() }
+  for (const body of [forged, borrowed]) {
+    r = await claim(body)
+    assert.deepEqual([r.status, r.json.success], [401, false], body.alias)
+    assert.equal((await lookup('bsvalias/id', body.alias + '@orbweave.test')).status, 404)
+  }
+  // The holder claims again with a new avatar; another key is refused the name as taken.
+  assert.equal((await claim(claimBody(key, 'alice', { avatar: 'https://img.test/a.png' }))).status, 200)
+  assert.deepEqual(await profile('alice'), { name: 'alice', avatar: 'https://img.test/a.png' })
+  r = await claim(claimBody(PrivateKey.fromRandom(), 'alice'))
+  assert.deepEqual([r.status, r.json.error], [409, 'alice@orbweave.test is already taken'])
+  assert.equal((await lookup('bsvalias/id', 'alice@orbweave.test')).json.pubkey, key.toPublicKey().toString())
+  for (const body of [claimBody(key, 'Bad Name'), claimBody(key, 'old', { ts: 1000 }), { alias: 'x' }]) assert.equal((await claim(body)).status, 400, body.alias)
+})
+
+test('the quota follows the role: 10 names by default, 20 for dev, no limit for the architect', async () => {
+  const key = PrivateKey.fromRandom()
+  const pubkey = key.toPublicKey().toString()
+  for (let i = 0; i < 10; i++) assert.equal((await claim(claimBody(key, 'q' + i))).status, 200, 'q' + i)
+  const r = await claim(claimBody(key, 'q10'))
+  assert.deepEqual([r.status, r.json.error], [403, 'paymail quota reached (10 free labels per identity)'])
+  assert.deepEqual(await quota(pubkey), { pubkey, role: 'default', quota: 10, used: 10, remaining: 0 })
+  // A name already held is claimed again without counting twice.
+  assert.equal((await claim(claimBody(key, 'q3'))).status, 200)
+  for (const [role, most] of [['dev', 20], ['architect', null]]) {
+    assert.equal((await net.post('/admin/role', { pubkey, role })).status, 200)
+    assert.deepEqual([(await quota(pubkey)).role, (await quota(pubkey)).quota], [role, most])
+  }
+  assert.equal((await claim(claimBody(key, 'q10'))).status, 200)
+  assert.equal((await net.post('/admin/role', { pubkey, role: 'king' })).status, 400)
+})
+
+// Names are chosen by outsiders; the names of every object's built-in members must be plain
+// names, never a way into the prototype.
+test('names such as __proto__ and constructor are plain names', async () => {
+  assert.equal((await lookup('bsvalias/id', 'constructor@orbweave.test')).status, 404)
+  assert.equal((await lookup('bsvalias/public-profile', '__proto__@orbweave.test')).status, 404)
+  assert.equal((await net.post('/admin/avatar', { alias: '__proto__', avatar: 'https://img.test/x.png' })).status, 404)
+  assert.equal((await net.post('/admin/fault/woc-broadcast', { answer: 'constructor' })).status, 400)
+  assert.equal((await net.get('/oi/oracle/constructor/txids', svc)).status, 404)
+  const key = PrivateKey.fromRandom()
+  for (const alias of ['__proto__', 'constructor', 'tostring']) {
+    assert.equal((await claim(claimBody(key, alias))).status, 200, alias)
+    assert.equal((await lookup('bsvalias/id', alias + '@orbweave.test')).json.pubkey, key.toPublicKey().toString())
+  }
+  assert.equal((await net.post('/admin/avatar', { alias: '__proto__', avatar: 'cd'.repeat(32) + '_1' })).status, 200)
+  assert.equal((await profile('__proto__')).origin, 'cd'.repeat(32) + '_1')
+  // A later claim with no avatar of its own still publishes none.
+  assert.equal((await claim(claimBody(PrivateKey.fromRandom(), 'after-proto'))).status, 200)
+  assert.deepEqual(await profile('after-proto'), { name: 'after-proto', avatar: '' })
+  assert.equal((await quota(key.toPublicKey().toString())).used, 3)
+})
+
+// A report built the way the game builds it: AES-256-CBC text, its key wrapped by ECIES "BIE1"
+// to the architect and to the sender, a signed claim naming the sender's encryption key.
+function buildReport (identity, text, change = {}) {
+  const k = randomBytes(32)
+  const iv = randomBytes(16)
+  const cipher = createCipheriv('aes-256-cbc', k, iv)
+  const wrap = (pub) => Buffer.from(ECIES.electrumEncrypt([...k], PublicKey.fromString(pub))).toString('hex')
+  const encPub = PrivateKey.fromRandom().toPublicKey().toString()
+  const p = {
+    protocol: 'RQT-Wire', type: 'report', app: 'O-Stakka', handle: 'fran', to_handle: 'hollin', location: 'arcade', game: 'stakka',
+    ts: Math.floor(Date.now() / 1000), enc_v: 2, enc_pub: encPub, wrap_to: wrap(config.architect_encryption_pubkey), wrap_me: wrap(encPub),
+    pmessage1: iv.toString('hex') + Buffer.concat([cipher.update(text, 'utf8'), cipher.final()]).toString('hex'),
+    actor: 'fran', paymail: 'fran@orbweave.test', pubkey: identity.toPublicKey().toString()
+  }
+  p.sig = signMessage('OW1|report|arcade|fran|fran|' + p.ts + '|' + p.enc_pub, identity)
+  return { ...p, ...change(p) }
+}
+
+test('the architect reads reports in plain and sees which ones are signed by the sender', async () => {
+  const identity = PrivateKey.fromRandom()
+  assert.equal((await claim(claimBody(identity, 'fran'))).status, 200)
+  const text = 'The piece rotated through the wall at level 7. '.repeat(20)
+  const reports = {
+    good: [buildReport(identity, text, () => ({})), [text, true, true, true]],
+    impostor: [buildReport(PrivateKey.fromRandom(), 'fake', () => ({})), ['fake', true, false, false]],
+    tampered: [buildReport(identity, 'changed key', () => ({ enc_pub: PrivateKey.fromRandom().toPublicKey().toString() })), ['changed key', false, true, false]],
+    sealed: [buildReport(identity, 'secret', (p) => ({ wrap_to: p.wrap_me })), [null, true, true, true]]
+  }
+  const sent = {}
+  for (const [name, [payload]] of Object.entries(reports)) {
+    // The game writes the payload's keys sorted, and pays the report fee and the report oracle.
+    const json = JSON.stringify(Object.fromEntries(Object.entries(payload).sort(([a], [b]) => (a < b ? -1 : 1))))
+    const { address, coin } = await fundedKey(net, 10000)
+    const tx = await signedTx([coin], [{ satoshis: 1000, address: config.report_fee_address }, { satoshis: 1, address: config.report_oracle_address },
+      { satoshis: 0, script: dataScript(json) }, { satoshis: 8000, address }])
+    assert.equal((await net.broadcast(tx)).status, 200)
+    sent[tx.id('hex')] = name
+  }
+  const listed = (await net.get('/admin/reports')).json.reports.filter((r) => sent[r.txid])
+  assert.equal(listed.length, 4)
+  for (const r of listed) assert.deepEqual([r.text, r.signature_ok, r.identity_ok, r.verified], reports[sent[r.txid]][1], sent[r.txid])
+  assert.match(listed.find((r) => sent[r.txid] === 'sealed').error, /could not decrypt/)
 })

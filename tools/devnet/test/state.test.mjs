@@ -1,4 +1,5 @@
-// The chain and the service's records survive a restart; faults do not; reset starts over.
+// What the devnet keeps: the keys the game's config names, and a chain and service records that
+// survive a restart (faults do not) until reset.
 import { test } from 'node:test'
 import assert from 'node:assert/strict'
 import { readFileSync, writeFileSync } from 'node:fs'
@@ -6,6 +7,18 @@ import { join } from 'node:path'
 import { PrivateKey } from '@bsv/sdk'
 import { startDevnet, fundedKey, signedTx, WOC } from './helpers.mjs'
 import { Devnet } from '../lib/devnet.js'
+import { configValues, isAddress } from '../lib/keys.js'
+
+// Otherwise the game would pay addresses nobody holds.
+test('config/devnet.json names exactly the six distinct addresses and key the devnet derives', () => {
+  const config = JSON.parse(readFileSync(new URL('../../../config/devnet.json', import.meta.url)))
+  const values = configValues()
+  for (const [field, value] of Object.entries(values)) assert.equal(config[field], value, field)
+  assert.equal(new Set(Object.values(values)).size, 6)
+  for (const field of ['house_address', 'pot_address', 'oracle_address', 'report_fee_address', 'report_oracle_address']) assert.ok(isAddress(config[field]), field)
+  // A published address, and the same with its checksum broken.
+  assert.deepEqual([isAddress('1BoatSLRHtKNngkdXEeobR76b53LETtpyT'), isAddress('1BoatSLRHtKNngkdXEeobR76b53LETtpyU')], [true, false])
+})
 
 test('state survives a restart, faults are cleared, and reset returns to the genesis state', async () => {
   const first = await startDevnet()
@@ -23,13 +36,13 @@ test('state survives a restart, faults are cleared, and reset returns to the gen
 
   const second = await startDevnet({ stateDir: first.stateDir })
   try {
-    const after = (await second.get('/admin/state')).json
-    assert.deepEqual(after, { ...before, faults: 0 })
-    assert.equal((await second.get(WOC + '/tx/' + pending.id('hex'))).json.confirmations, undefined)
+    assert.deepEqual((await second.get('/admin/state')).json, { ...before, faults: 0 })
     assert.equal((await second.get('/api/paymail/identity/' + pubkey)).json.frozenNote, 'held')
     assert.equal((await second.get('/api/paymail/quota/' + pubkey)).json.role, 'dev')
     // The restored mempool still refuses a double spend.
     assert.match((await second.broadcast(await signedTx([coin], [{ satoshis: 8000, address }]))).text, /txn-mempool-conflict/)
+    // A second devnet on a port in use fails its start instead of waiting.
+    await assert.rejects(new Devnet({ port: second.dn.port, stateDir: second.stateDir, blockSeconds: 0 }).start(), /EADDRINUSE/)
 
     await second.post('/admin/reset', {})
     const reset = (await second.get('/admin/state')).json
@@ -53,7 +66,6 @@ test('a damaged or hostile state file stops the start with a clear message and i
     [{ ...good, chain: { ...good.chain, blocks: [] } }, /genesis block is missing/],
     [{ ...good, chain: { ...good.chain, blocks: [{ ...good.chain.blocks[0], txids: ['00'.repeat(32)] }] } }, /does not hold/],
     [{ ...good, names: { hollin: null } }, /the name "hollin" is not an object/],
-    [{ ...good, names: [] }, /"names" is not an object/],
     [{ ...good, roles: { x: 'emperor' } }, /role of x/],
     [{ ...good, frozen: { x: 5 } }, /frozen note/],
     [{ ...good, build: 'seven' }, /"build"/]
@@ -74,8 +86,7 @@ test('blocks are mined on the clock when --block-seconds is set', async () => {
   const net = await startDevnet({ blockSeconds: 1 })
   try {
     const height = async () => (await net.get('/admin/state')).json.height
-    const deadline = Date.now() + 10000
-    while ((await height()) < 1 && Date.now() < deadline) await new Promise((resolve) => setTimeout(resolve, 200))
+    for (const deadline = Date.now() + 10000; (await height()) < 1 && Date.now() < deadline;) await new Promise((resolve) => setTimeout(resolve, 200))
     assert.ok((await height()) >= 1)
   } finally {
     await net.close()
