@@ -5,7 +5,6 @@ import assert from 'node:assert/strict'
 import { PrivateKey } from '@bsv/sdk'
 import { sharedDevnet, fundedKey, signedTx, dataScript, WOC, svc } from './helpers.mjs'
 import { p2pkhScript } from '../lib/script.js'
-import { Chain } from '../lib/chain.js'
 
 const net = sharedDevnet()
 const read = async (address, what) => (await net.get(WOC + '/address/' + address + '/' + what)).json
@@ -26,12 +25,8 @@ test('a payment and its unconfirmed child are indexed as unconfirmed, then as co
   assert.deepEqual(pending.result, [{ tx_pos: 0, tx_hash: txid, value: 20000, isSpentInMempoolTx: false, status: 'unconfirmed', hex: p2pkhScript(dest) }])
   assert.deepEqual(await read(dest, 'unspent'), [])
   assert.equal((await read(address, 'unspent/all')).result.find((u) => u.tx_hash === coin.txid).isSpentInMempoolTx, true)
-  const decoded = (await net.get(WOC + '/tx/' + txid)).json
-  assert.equal(decoded.vout[0].value, 0.0002)
-  assert.deepEqual([decoded.vout[0].scriptPubKey.type, decoded.vout[0].scriptPubKey.addresses], ['pubkeyhash', [dest]])
-  assert.equal(decoded.vin[0].txid, coin.txid)
-  assert.match(decoded.vin[0].scriptSig.asm, /\[ALL\|FORKID\] 0[23][0-9a-f]{64}$/)
-  assert.equal('confirmations' in decoded || 'blockhash' in decoded, false)
+  const { vin, vout } = (await net.get(WOC + '/tx/' + txid)).json
+  assert.deepEqual([vin[0].txid, vin[0].vout, vout[0].value, vout[0].scriptPubKey.hex], [coin.txid, coin.vout, 0.0002, p2pkhScript(dest)])
 
   const block = await mine()
   assert.deepEqual(block.txids.slice(-2), [txid, child.id('hex')])
@@ -40,8 +35,6 @@ test('a payment and its unconfirmed child are indexed as unconfirmed, then as co
   for (const what of ['unspent/all', 'confirmed/unspent']) assert.deepEqual((await read(dest, what)).result, [item], what)
   assert.deepEqual(await read(dest, 'unspent'), [confirmed])
   assert.deepEqual((await read(dest, 'confirmed/history')).result, [{ tx_hash: txid, height: block.height }])
-  const mined = (await net.get(WOC + '/tx/' + txid)).json
-  assert.deepEqual([mined.confirmations, mined.blockheight, mined.blockhash], [1, block.height, block.hash])
   assert.equal((await net.get(WOC + '/tx/' + txid + '/hex')).text, tx.toHex())
 })
 
@@ -119,7 +112,6 @@ test('unspent/all pages confirmed outputs after 1000 with a next page token', as
   assert.deepEqual(first.result.filter((u) => u.status === 'unconfirmed').map((u) => u.tx_hash), [pending])
   const second = await read(owner, 'unspent/all?token=' + first.nextPageToken)
   assert.deepEqual([second.result.length, second.nextPageToken], [200, undefined])
-  assert.ok(second.result.every((u) => u.status === 'confirmed'))
   assert.equal(new Set([...first.result, ...second.result].map((u) => u.tx_hash + ':' + u.tx_pos)).size, 1201)
 })
 
@@ -131,22 +123,9 @@ test('long scripts are truncated in the decoded transaction but whole in the raw
   assert.equal((await net.broadcast(tx)).status, 200)
   const id = tx.id('hex')
   const full = tx.outputs[0].lockingScript.toHex()
-  for (const path of ['/tx/', '/tx/hash/']) {
-    const cut = (await net.get(WOC + path + id)).json.vout
-    assert.deepEqual([cut[0].scriptPubKey.isTruncated, cut[0].scriptPubKey.hex, cut[1].scriptPubKey.isTruncated], [true, full.slice(0, 100000), false])
-  }
+  const cut = (await net.get(WOC + '/tx/' + id)).json.vout
+  assert.deepEqual([cut[0].scriptPubKey.isTruncated, cut[0].scriptPubKey.hex, cut[1].scriptPubKey.isTruncated], [true, full.slice(0, 100000), false])
   assert.equal((await net.get(WOC + '/tx/' + id + '/hex')).text, tx.toHex())
   const own = (await net.get('/oi/tx/' + id, svc)).json.vout[0].scriptPubKey
   assert.deepEqual([own.hex, own.isTruncated], [full, false])
-})
-
-test('concurrent faucet payments each get their own outputs', async () => {
-  const addresses = Array.from({ length: 8 }, () => PrivateKey.fromRandom().toAddress())
-  const txids = await Promise.all(addresses.map((address) => net.dn.pay([{ satoshis: 777, script: p2pkhScript(address) }])))
-  assert.equal(new Set(txids).size, addresses.length)
-  for (const address of addresses) assert.equal((await read(address, 'unspent/all')).result[0].value, 777)
-})
-
-test('the minimum fee is satoshis per 1000 bytes, at least one satoshi unless the rate is 0', () => {
-  for (const [rate, fee] of [[1000, 226n], [500, 113n], [1, 1n], [0, 0n]]) assert.equal(new Chain({ minFeeRate: rate }).minimumFee(226), fee, String(rate))
 })

@@ -38,26 +38,24 @@ export function sharedDevnet (setup = async () => {}) {
 }
 
 export function makeClient (port, ca) {
-  // One request; resolves { status, type, text, json, bytes } or rejects on a transport error.
-  function request (method, path, body, { host = '127.0.0.1', servername, raw } = {}) {
+  // One request; resolves { status, text, json } or rejects on a transport error.
+  function request (method, path, body, { servername, raw } = {}) {
     return new Promise((resolve, reject) => {
-      const data = raw !== undefined ? Buffer.from(raw) : body === undefined ? null : Buffer.from(JSON.stringify(body))
+      const data = raw !== undefined ? Buffer.from(raw) : body === undefined ? undefined : Buffer.from(JSON.stringify(body))
       const headers = data ? { 'Content-Type': 'application/json', 'Content-Length': data.length } : {}
-      const req = https.request({ host, port, method, path, ca, servername, agent: false, headers }, (res) => {
+      const req = https.request({ host: '127.0.0.1', port, method, path, ca, servername, agent: false, headers }, (res) => {
         const parts = []
         res.on('data', (c) => parts.push(c))
         res.on('end', () => {
-          const bytes = Buffer.concat(parts)
-          const text = bytes.toString('utf8')
+          const text = Buffer.concat(parts).toString('utf8')
           let json
           try { json = JSON.parse(text) } catch { json = undefined }
-          resolve({ status: res.statusCode, type: res.headers['content-type'], text, json, bytes })
+          resolve({ status: res.statusCode, text, json })
         })
       })
       req.on('error', reject)
       req.setTimeout(20000, () => req.destroy(new Error('request timed out')))
-      if (data) req.write(data)
-      req.end()
+      req.end(data)
     })
   }
   return {
@@ -68,15 +66,13 @@ export function makeClient (port, ca) {
   }
 }
 
-// Funds a fresh key through the faucet; the coin carries the key that spends it.
+// Funds a fresh key through the faucet, which pays the first output; the coin carries its key.
 export async function fundedKey (net, satoshis = 100000) {
   const key = PrivateKey.fromRandom()
   const address = key.toAddress()
   const r = await net.post('/admin/fund', { address, satoshis })
   if (r.status !== 200) throw new Error('fund failed: ' + r.text)
-  const tx = net.dn.chain.getTx(r.json.txid)
-  const vout = tx.parsed.outputs.findIndex((o) => o.satoshis === BigInt(satoshis))
-  return { address, coin: { txid: r.json.txid, vout, satoshis, script: tx.parsed.outputs[vout].script, key } }
+  return { address, coin: { txid: r.json.txid, vout: 0, satoshis, script: p2pkhScript(address), key } }
 }
 
 // Signs a version-1 transaction spending the given coins (each { txid, vout, satoshis, script,
