@@ -35,16 +35,6 @@ test('a status or rate-limit fault answers for exactly the given number of reque
   for (const bad of [{ route: 'woc', kind: 'status', status: 503 }, { route: '/woc', kind: 'explode' }]) assert.equal((await arm(bad)).status, 400)
 })
 
-test('a latency fault delays the answer; a drop fault closes the connection without an answer', async () => {
-  await arm({ route: '/download', kind: 'latency', ms: 300 })
-  const t0 = Date.now()
-  assert.equal((await net.get('/download/ostakka')).status, 200)
-  assert.ok(Date.now() - t0 >= 290)
-  await arm({ route: '/download', kind: 'drop' })
-  await assert.rejects(net.get('/download/ostakka'), /socket hang up|ECONNRESET/)
-  assert.equal((await net.get('/download/ostakka')).status, 200)
-})
-
 // Forced broadcast answers are for the next new transaction: a copy of one the chain has (the
 // game mirrors its own) does not use them up. An ARC status meaning the network does not have
 // the transaction leaves it out of the chain; one on the way to miners takes it.
@@ -76,9 +66,6 @@ test('--woc-rate-limit answers 429 past N WhatsOnChain requests a second', async
     assert.deepEqual(statuses.slice(0, 2), [200, 200])
     assert.ok(statuses.slice(2).includes(429))
     assert.equal((await limited.get('/admin/state')).json.rate_limited, statuses.filter((s) => s === 429).length)
-    assert.equal((await limited.get('/download/ostakka')).status, 200)
-    await new Promise((resolve) => setTimeout(resolve, 1000))
-    assert.equal((await limited.get(info)).status, 200, 'a second later the window has room again')
   } finally {
     await limited.close()
   }
