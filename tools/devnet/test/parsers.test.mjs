@@ -7,11 +7,12 @@ import { parseRawTx } from '../lib/txparse.js'
 import { Chain } from '../lib/chain.js'
 import { chunks, asm, dataPayload, parseInscription } from '../lib/script.js'
 import { signMessage, verifyMessage } from '../lib/claims.js'
-import { startDevnet, signedTx, WOC } from './helpers.mjs'
+import { sharedDevnet, signedTx, WOC } from './helpers.mjs'
 
 const seed = Number(process.env.DEVNET_FUZZ_SEED ?? Date.now() % 1e9)
 let s = seed
 const random = () => (s = (s * 1103515245 + 12345) % 2147483648) / 2147483648
+const net = sharedDevnet()
 const randomBytes = (max) => Buffer.from(Array.from({ length: Math.floor(random() * max) }, () => Math.floor(random() * 256)))
 
 test('the raw transaction reader takes a real transaction apart exactly, and mutated ones never throw (seed ' + seed + ')', async () => {
@@ -60,29 +61,24 @@ test('signatures of any other length are refused and random ones never verify (s
 })
 
 test('the server answers garbage bodies and odd paths with a client error, never a crash (seed ' + seed + ')', async () => {
-  const net = await startDevnet()
-  try {
-    const bodies = ['', 'null', '[]', '"x"', '{', '{"txhex":5}', '{"rawTx":null}', '{"alias":{"a":1}}', '{"address":[],"satoshis":"1"}',
-      '{"txhex":"' + 'ff'.repeat(1000) + '"}', '{"satoshis":1e400}', '\u0000\u0001', '{"__proto__":{"x":1}}']
-    for (let i = 0; i < 15; i++) bodies.push(randomBytes(200).toString('latin1'))
-    const posts = [WOC + '/tx/raw', '/arc/v1/tx', '/oi/submit', '/api/paymail/claim', '/admin/fund', '/admin/mine', '/admin/role',
-      '/admin/freeze', '/admin/inscribe', '/admin/fault', '/admin/fault/arc', '/admin/download-build', '/admin/avatar']
-    for (const path of posts) {
-      for (const raw of bodies) {
-        const r = await net.request('POST', path, undefined, { raw })
-        assert.ok(r.status < 500, path + ' answered ' + r.status + ' to ' + JSON.stringify(raw))
-      }
+  const bodies = ['', 'null', '[]', '"x"', '{', '{"txhex":5}', '{"rawTx":null}', '{"alias":{"a":1}}', '{"address":[],"satoshis":"1"}',
+    '{"txhex":"' + 'ff'.repeat(1000) + '"}', '{"satoshis":1e400}', '\u0000\u0001', '{"__proto__":{"x":1}}']
+  for (let i = 0; i < 15; i++) bodies.push(randomBytes(200).toString('latin1'))
+  const posts = [WOC + '/tx/raw', '/arc/v1/tx', '/oi/submit', '/api/paymail/claim', '/admin/fund', '/admin/mine', '/admin/role',
+    '/admin/freeze', '/admin/inscribe', '/admin/fault', '/admin/fault/arc', '/admin/download-build', '/admin/avatar']
+  for (const path of posts) {
+    for (const raw of bodies) {
+      const r = await net.request('POST', path, undefined, { raw })
+      assert.ok(r.status < 500, path + ' answered ' + r.status + ' to ' + JSON.stringify(raw))
     }
-    for (const path of ['/%', WOC + '/tx/%zz', '/api/bsvalias/id/%E0%A4%A', '/gorillapool/content/..%2f..%2fca-key.pem',
-      '/oi/oracle/arcade/txids?limit=-5&offset=abc', WOC + '/address/' + 'x'.repeat(5000) + '/unspent', '/admin/../woc']) {
-      const r = await net.get(path)
-      assert.ok(r.status < 500, path + ' answered ' + r.status)
-      assert.doesNotMatch(r.text, /BEGIN (EC )?PRIVATE KEY/)
-    }
-    const big = await net.request('POST', '/oi/submit', undefined, { raw: 'x'.repeat(9 * 1024 * 1024) }).catch(() => ({ status: 413 }))
-    assert.equal(big.status, 413)
-    assert.equal((await net.get('/admin/state')).status, 200)
-  } finally {
-    await net.close()
   }
+  for (const path of ['/%', WOC + '/tx/%zz', '/api/bsvalias/id/%E0%A4%A', '/gorillapool/content/..%2f..%2fca-key.pem',
+    '/oi/oracle/arcade/txids?limit=-5&offset=abc', WOC + '/address/' + 'x'.repeat(5000) + '/unspent', '/admin/../woc']) {
+    const r = await net.get(path)
+    assert.ok(r.status < 500, path + ' answered ' + r.status)
+    assert.doesNotMatch(r.text, /BEGIN (EC )?PRIVATE KEY/)
+  }
+  const big = await net.request('POST', '/oi/submit', undefined, { raw: 'x'.repeat(9 * 1024 * 1024) }).catch(() => ({ status: 413 }))
+  assert.equal(big.status, 413)
+  assert.equal((await net.get('/admin/state')).status, 200)
 })
