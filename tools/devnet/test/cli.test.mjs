@@ -10,9 +10,8 @@ import { once } from 'node:events'
 import { makeClient } from './helpers.mjs'
 
 const connects = (host, port) => new Promise((resolve) => {
-  const s = net.connect({ host, port, timeout: 2000 }, () => { s.destroy(); resolve(true) })
+  const s = net.connect({ host, port }, () => { s.destroy(); resolve(true) })
   s.on('error', () => resolve(false))
-  s.on('timeout', () => { s.destroy(); resolve(false) })
 })
 
 test('start prints one ready line, serves on 127.0.0.1 only and saves its state on SIGTERM', async () => {

@@ -29,10 +29,10 @@ export async function startDevnet (options = {}) {
   }
 }
 
-// One devnet for every test of a file, prepared by `setup`.
-export function sharedDevnet (setup = async () => {}) {
+// One devnet for every test of a file.
+export function sharedDevnet () {
   const net = {}
-  before(async () => setup(Object.assign(net, await startDevnet())))
+  before(async () => Object.assign(net, await startDevnet()))
   after(() => net.close())
   return net
 }
