@@ -34,23 +34,15 @@ test('a status or rate-limit fault answers for exactly the given number of reque
 })
 
 // Forced broadcast answers are for the next new transaction: a copy of one the chain has (the
-// game mirrors its own) does not use them up. An ARC status meaning the network does not have
-// the transaction leaves it out of the chain; one on the way to miners takes it.
-test('the next broadcasts can be made to answer chosen refusals and ARC statuses', async () => {
+// game mirrors its own) does not use them up, and a forced refusal does not take it.
+test('the next WhatsOnChain broadcasts can be made to answer Missing inputs or a mempool conflict', async () => {
   const { address, coin } = await fundedKey(net, 10000)
   const tx = await signedTx([coin], [{ satoshis: 9000, address }])
   for (const answer of ['missing-inputs', 'mempool-conflict']) await net.post('/admin/fault/woc-broadcast', { answer })
   assert.equal((await net.broadcast(net.dn.chain.getTx(coin.txid).hex)).text, 'unexpected response code 500: 257: txn-already-known')
   for (const text of ['Missing inputs', '258: txn-mempool-conflict']) assert.equal((await net.broadcast(tx)).text, 'unexpected response code 500: ' + text)
-
-  for (const [txStatus, extraInfo] of [['REJECTED'], ['SEEN_IN_ORPHAN_MEMPOOL'], ['MINED_IN_STALE_BLOCK'], ['QUEUED'], ['STORED', 'queued for later']]) {
-    await net.post('/admin/fault/arc', { txStatus, extraInfo })
-    const r = await net.post('/arc/v1/tx', { rawTx: tx.toHex() })
-    assert.deepEqual([r.status, r.json.txStatus, r.json.txid, r.json.extraInfo], [200, txStatus, tx.id('hex'), extraInfo ?? ''])
-    assert.equal(net.dn.chain.getTx(tx.id('hex')) !== null, txStatus === 'STORED', txStatus)
-  }
+  assert.equal((await net.broadcast(tx)).text, tx.id('hex'))
   assert.equal((await net.post('/admin/fault/woc-broadcast', { answer: 'other' })).status, 400)
-  assert.equal((await net.post('/admin/fault/arc', { txStatus: 'FINE' })).status, 400)
 })
 
 // WhatsOnChain without a key allows about 3 requests a second and answers 429 past that; the

@@ -75,8 +75,7 @@ export async function fundedKey (net, satoshis = 100000) {
   return { address, coin: { txid: r.json.txid, vout: 0, satoshis, script: p2pkhScript(address), key } }
 }
 
-// Signs a version-1 transaction spending the given coins (each { txid, vout, satoshis, script,
-// key }) into the given outputs ({ satoshis, script } or { satoshis, address }).
+// Signs coins ({ txid, vout, satoshis, script, key }) into outputs ({ satoshis, script | address }).
 export function signedTx (coins, outputs) {
   return signTransaction(coins, outputs.map((o) => (o.address ? { satoshis: o.satoshis, script: p2pkhScript(o.address) } : o)))
 }
