@@ -43,6 +43,7 @@ test('own submission answers ok or the reason, and the oracle listing follows', 
   const pay = await signedTx([coin], [{ satoshis: 1, address: config.oracle_address }, { satoshis: 0, script: dataScript('{"type":"arcade_score"}') }, { satoshis: 19000, address }])
   const submit = async (body) => (await net.post('/oi/submit', body, svc)).json
   assert.deepEqual(await submit({ txhex: pay.toHex() }), { ok: true, txid: pay.id('hex') })
+  assert.deepEqual(await submit({ txhex: pay.toHex() }), { ok: true, txid: pay.id('hex'), known: true }) // sent again: no failure
   assert.deepEqual(await submit({ txhex: (await signedTx([coin], [{ satoshis: 100, address }])).toHex() }), { ok: false, error: '258: txn-mempool-conflict' })
   assert.equal((await submit({ nothing: true })).ok, false)
   assert.deepEqual((await net.get('/oi/oracle/arcade/txids?limit=1&offset=0', svc)).json.txids, [pay.id('hex')])
