@@ -10,11 +10,13 @@
 
 namespace engine_test {
 
+using Rows = std::vector<std::string>;
+
 inline constexpr const char* kZeroTxid =
     "0000000000000000000000000000000000000000000000000000000000000000";
 
 // Lays the rows at the bottom of the well; rows above them stay empty.
-inline void set_board(engine::GameState& game, const std::vector<std::string>& rows) {
+inline void set_board(engine::GameState& game, const Rows& rows) {
   game.cell_plane.fill(0);
   game.piece_id_plane.fill(0);
   const int top = engine::kWellRows - static_cast<int>(rows.size());
@@ -30,25 +32,35 @@ inline void set_board(engine::GameState& game, const std::vector<std::string>& r
   }
 }
 
-// The bottom `count` rows as letters of their piece serials.
-inline std::vector<std::string> board_rows(const engine::GameState& game, int count) {
-  std::vector<std::string> rows;
+// The bottom `count` rows, each cell as a letter of its piece serial, or as the digit of its
+// colour when `colours` is set.
+inline Rows board_rows(const engine::GameState& game, int count, bool colours = false) {
+  Rows rows;
   for (int y = engine::kWellRows - count; y < engine::kWellRows; ++y) {
     std::string row(engine::kWellColumns, '.');
     for (int x = 0; x < engine::kWellColumns; ++x) {
-      const uint32_t serial =
-          game.piece_id_plane[static_cast<size_t>(y * engine::kWellColumns + x)];
-      if (serial != 0) row[static_cast<size_t>(x)] = static_cast<char>('A' + serial - 1);
+      const size_t i = static_cast<size_t>(y * engine::kWellColumns + x);
+      const uint32_t value = colours ? game.cell_plane[i] : game.piece_id_plane[i];
+      if (value != 0)
+        row[static_cast<size_t>(x)] = static_cast<char>((colours ? '0' : '@') + value);
     }
     rows.push_back(row);
   }
   return rows;
 }
 
-// A fresh game on the zero txid with a chosen active piece, away from any deadline.
-inline engine::GameState game_with_piece(int type, int rotation, int x, int y) {
+// A fresh game on the zero txid over the given board.
+inline engine::GameState game_on(const Rows& rows) {
   engine::GameState game;
   engine::new_game(game, engine::seed_from_txid(kZeroTxid));
+  set_board(game, rows);
+  return game;
+}
+
+// The same with a chosen active piece.
+inline engine::GameState game_with_piece(int type, int rotation, int x, int y,
+                                         const Rows& rows = {}) {
+  engine::GameState game = game_on(rows);
   game.piece_type = type;
   game.rotation = rotation;
   game.piece_x = x;

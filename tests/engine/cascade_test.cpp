@@ -8,90 +8,60 @@ namespace {
 
 using namespace engine;
 using engine_test::board_rows;
-using engine_test::kZeroTxid;
-using engine_test::set_board;
-using Rows = std::vector<std::string>;
+using engine_test::game_on;
+using engine_test::Rows;
 
-GameState game_on(const Rows& rows) {
-  GameState game;
-  new_game(game, seed_from_txid(kZeroTxid));
-  set_board(game, rows);
-  return game;
-}
-
-// Steps from `now` until no clear or cascade is under way; returns the time reached.
-uint64_t run_until_quiet(GameState& game, uint64_t now) {
-  do {
-    now += kStepMs;
-    engine_step(game, now);
-  } while ((game.clearing || game.cascading) && now < 100000);
-  return now;
-}
-
-// Groups are told apart by connectivity of one serial, not by serial alone: a piece cut in two by
-// a clear falls as two pieces, the upper half coming to rest on the lower.
-TEST(cascade, split_piece_falls_as_two_groups) {
-  GameState game = game_on({"B.........", "BAAAAAAAAA", "B.........", ".........."});
-  check_lines(game, 0);
-  ASSERT_TRUE(game.clearing);
-  run_until_quiet(game, 0);
-  EXPECT_EQ(board_rows(game, 4), (Rows{"..........", "..........", "B.........", "B........."}));
-  EXPECT_EQ(game.lines, 1);
-}
-
-// Two pieces of the same colour that touch stay separate: the unsupported one falls.
-TEST(cascade, touching_pieces_of_one_colour_do_not_merge) {
-  GameState game = game_on({".CJ.......", ".C........", ".C........"});
-  ASSERT_EQ(game.cell_plane[17 * 10 + 1], game.cell_plane[17 * 10 + 2]);  // same colour
-  int drops = 0;
-  game.hooks.on_drop = [&drops] { ++drops; };
-  settle(game, 0);
-  EXPECT_TRUE(game.cascading);
-  EXPECT_EQ(drops, 1);
-  run_until_quiet(game, 0);
-  EXPECT_EQ(board_rows(game, 3), (Rows{".C........", ".C........", ".CJ......."}));
-}
-
-// An overhang left by a clear falls as a rigid piece until any one of its cells rests on
-// something, even though other cells still hang over empty space.
-TEST(cascade, overhang_falls_until_one_cell_rests) {
-  GameState game = game_on({".EEE......", "..E.......", "CCCCCCCCCC", "...F......", "...G......"});
-  check_lines(game, 0);
-  run_until_quiet(game, 0);
-  EXPECT_EQ(board_rows(game, 5),
-            (Rows{"..........", "..........", ".EEE......", "..EF......", "...G......"}));
-  EXPECT_FALSE(cascade_step(game));
-}
-
-// All floating groups move in the same step, one row per tick.
-TEST(cascade, floating_groups_move_together_one_row_per_step) {
-  GameState game = game_on({"B...C.....", "..........", ".........."});
-  EXPECT_TRUE(cascade_step(game));
-  EXPECT_EQ(board_rows(game, 3), (Rows{"..........", "B...C.....", ".........."}));
-  settle(game, 0);
-  ASSERT_TRUE(game.cascading);
-  engine_step(game, 16);  // the cascade deadline was "now": first step right away
-  EXPECT_EQ(board_rows(game, 3), (Rows{"..........", "..........", "B...C....."}));
-  EXPECT_EQ(game.cascade_deadline, 16u + kFastStepMs);
-}
-
-// A cascade that completes a row starts a second clear, scored on its own with the height the
-// first clear reached.
-TEST(cascade, chained_clear_scores_with_the_new_height) {
-  GameState game = game_on({".........D", "CCCCCCCCCC", "AAAAAAAAA."});
-  game.score = 960;
-  game.height = 0;
-  int clears = 0;
-  game.hooks.on_lines = [&clears](int) { ++clears; };
-  check_lines(game, 0);
-  uint64_t now = run_until_quiet(game, 0);
-  EXPECT_EQ(clears, 2);
-  EXPECT_EQ(game.lines, 2);
-  EXPECT_EQ(game.score, 960 + 40 + 40 * 2);
-  EXPECT_EQ(game.height, 1);
-  EXPECT_EQ(board_rows(game, 3), (Rows{"..........", "..........", ".........."}));
-  EXPECT_FALSE(game.game_over);
-  EXPECT_GT(now, 2 * kClearFlashMs);
+// After a lock, floating groups fall and full rows clear until the well is quiet. Clears score
+// by height + 1.
+TEST(cascade, settles_each_group_as_a_rigid_piece) {
+  const struct {
+    const char* name;
+    Rows before, after;
+    int lines;
+    int64_t score;  // from 960: each clear scores with the height the one before reached
+  } cases[] = {
+      // Groups are told apart by connectivity of one serial, not by serial alone: a piece cut in
+      // two by a clear falls as two pieces, the upper half coming to rest on the lower.
+      {"split piece",
+       {"B.........", "BAAAAAAAAA", "B.........", ".........."},
+       {"..........", "..........", "B.........", "B........."},
+       1,
+       1000},
+      {"touching pieces of one colour do not merge",
+       {".CJ.......", ".C........", ".C........"},
+       {".C........", ".C........", ".CJ......."},
+       0,
+       960},
+      // An overhang falls until any one of its cells rests, though others still hang over space.
+      {"overhang",
+       {".EEE......", "..E.......", "CCCCCCCCCC", "...F......", "...G......"},
+       {"..........", "..........", ".EEE......", "..EF......", "...G......"},
+       1,
+       1000},
+      // At most four rows clear at once; the fifth waits for the check after the clear.
+      {"five full rows",
+       {"BBBBBBBBBB", "CCCCCCCCCC", "DDDDDDDDDD", "EEEEEEEEEE", "FFFFFFFFFF"},
+       Rows(5, ".........."),
+       5,
+       960 + 1200 + 40 * 3},
+      {"chained clear",
+       {".........D", "CCCCCCCCCC", "AAAAAAAAA."},
+       {"..........", "..........", ".........."},
+       2,
+       960 + 40 + 40 * 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    GameState game = game_on(c.before);
+    game.score = 960;
+    settle(game, 0);
+    for (uint64_t now = kStepMs; (game.clearing || game.cascading) && now < 100000; now += kStepMs)
+      engine_step(game, now);
+    EXPECT_EQ(board_rows(game, static_cast<int>(c.after.size())), c.after);
+    EXPECT_EQ(game.lines, c.lines);
+    EXPECT_EQ(game.score, c.score);
+    EXPECT_FALSE(cascade_step(game));
+  }
 }
 
 }  // namespace

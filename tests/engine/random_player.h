@@ -4,9 +4,11 @@
 // clear rows and trigger cascades, and badly enough to lose in the end.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <random>
+#include <string>
 
 #include "engine/engine.h"
 #include "engine/run.h"
@@ -29,28 +31,24 @@ struct Target {
 };
 
 // Value of locking the active piece at (rotation, x), dropped straight down; cascades ignored.
-inline double placement_value(const engine::GameState& game, int32_t rotation, int32_t x,
-                              bool& ok) {
+// False where the piece does not fit or would lose cells above the well.
+inline bool placement_value(const engine::GameState& game, int32_t rotation, int32_t x,
+                            double& value) {
   using namespace engine;
-  ok = false;
-  if (!piece_fits(game, game.piece_type, rotation, x, game.piece_y)) return 0;
   int32_t y = game.piece_y;
+  if (!piece_fits(game, game.piece_type, rotation, x, y)) return false;
   while (piece_fits(game, game.piece_type, rotation, x, y + 1)) ++y;
   std::array<bool, kWellCells> filled;
   for (size_t i = 0; i < filled.size(); ++i) filled[i] = game.cell_plane[i] != 0;
   for (const CellOffset& cell :
        PieceShapes[static_cast<size_t>(game.piece_type)][static_cast<size_t>(rotation)]) {
-    if (y + cell.dy < 0) return 0;  // would lose cells above the well
+    if (y + cell.dy < 0) return false;
     filled[static_cast<size_t>((y + cell.dy) * kWellColumns + x + cell.dx)] = true;
   }
-  int full_rows = 0;
-  for (int row = 0; row < kWellRows; ++row) {
-    bool full = true;
-    for (int col = 0; col < kWellColumns; ++col)
-      full = full && filled[static_cast<size_t>(row * kWellColumns + col)];
-    full_rows += full;
+  int full_rows = 0, heights = 0, holes = 0, bumps = 0, previous = -1;
+  for (auto row = filled.begin(); row != filled.end(); row += kWellColumns) {
+    full_rows += std::all_of(row, row + kWellColumns, [](bool cell) { return cell; });
   }
-  int heights = 0, holes = 0, bumps = 0, previous = -1;
   for (int col = 0; col < kWellColumns; ++col) {
     int height = 0;
     for (int row = 0; row < kWellRows; ++row) {
@@ -64,8 +62,8 @@ inline double placement_value(const engine::GameState& game, int32_t rotation, i
     if (previous >= 0) bumps += std::abs(height - previous);
     previous = height;
   }
-  ok = true;
-  return -0.51 * heights + 0.76 * full_rows - 0.36 * holes - 0.18 * bumps;
+  value = -0.51 * heights + 0.76 * full_rows - 0.36 * holes - 0.18 * bumps;
+  return true;
 }
 
 inline Target choose_target(const engine::GameState& game, std::mt19937& random, unsigned noise) {
@@ -73,9 +71,8 @@ inline Target choose_target(const engine::GameState& game, std::mt19937& random,
   double best_value = -1e9;
   for (int32_t rotation = 0; rotation < engine::kRotations; ++rotation) {
     for (int32_t x = -2; x < engine::kWellColumns; ++x) {
-      bool ok = false;
-      double value = placement_value(game, rotation, x, ok);
-      if (!ok) continue;
+      double value = 0;
+      if (!placement_value(game, rotation, x, value)) continue;
       if (noise > 0) value += static_cast<double>(random() % (noise + 1)) / 10.0;
       if (value > best_value) {
         best_value = value;
@@ -137,6 +134,28 @@ inline void play_run(engine::RunRecord& run, uint64_t& clock, const size_t& spaw
       apply_action(run, SoftDrop);
     }
   }
+}
+
+// A finished run from `entry`, and the number of pieces it locked (each deals one new preview).
+// Its callbacks and hooks are cleared, so the record can be copied and kept.
+struct RecordedRun {
+  engine::RunRecord run;
+  size_t spawns = 0;
+};
+
+inline RecordedRun record_run(const std::string& entry, std::mt19937& random,
+                              const PlayerStyle& style) {
+  RecordedRun recorded;
+  uint64_t clock = 1;
+  recorded.run.entry_txid = entry;
+  recorded.run.callbacks.tick_count = [&clock] { return clock; };
+  recorded.run.hooks.on_lock = [&recorded] { ++recorded.spawns; };
+  engine::start_run(recorded.run);
+  play_run(recorded.run, clock, recorded.spawns, random, style);
+  recorded.run.callbacks = {};
+  recorded.run.hooks = {};
+  recorded.run.game.hooks = {};
+  return recorded;
 }
 
 }  // namespace engine_test
