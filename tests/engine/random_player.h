@@ -8,7 +8,6 @@
 #include <array>
 #include <cstdint>
 #include <random>
-#include <string>
 
 #include "engine/engine.h"
 #include "engine/run.h"
@@ -134,28 +133,6 @@ inline void play_run(engine::RunRecord& run, uint64_t& clock, const size_t& spaw
       apply_action(run, SoftDrop);
     }
   }
-}
-
-// A finished run from `entry`, and the number of pieces it locked (each deals one new preview).
-// Its callbacks and hooks are cleared, so the record can be copied and kept.
-struct RecordedRun {
-  engine::RunRecord run;
-  size_t spawns = 0;
-};
-
-inline RecordedRun record_run(const std::string& entry, std::mt19937& random,
-                              const PlayerStyle& style) {
-  RecordedRun recorded;
-  uint64_t clock = 1;
-  recorded.run.entry_txid = entry;
-  recorded.run.callbacks.tick_count = [&clock] { return clock; };
-  recorded.run.hooks.on_lock = [&recorded] { ++recorded.spawns; };
-  engine::start_run(recorded.run);
-  play_run(recorded.run, clock, recorded.spawns, random, style);
-  recorded.run.callbacks = {};
-  recorded.run.hooks = {};
-  recorded.run.game.hooks = {};
-  return recorded;
 }
 
 }  // namespace engine_test

@@ -55,7 +55,6 @@ TEST(tape, parse_refuses_bad_layouts) {
     error.clear();
     EXPECT_FALSE(parse_tape(text, header, tape, error)) << reason;
     EXPECT_NE(error.find(reason), std::string::npos) << error;
-    EXPECT_EQ(error.find('\n'), std::string::npos);
   }
 }
 
