@@ -190,10 +190,4 @@ TEST(replay, recorded_runs_are_checked_in_their_canonical_form) {
   }
 }
 
-TEST(replay, txid_check) {
-  EXPECT_TRUE(is_txid(" ABCDEF0000000000000000000000000000000000000000000000000000000000\n"));
-  EXPECT_FALSE(is_txid("g000000000000000000000000000000000000000000000000000000000000000"));
-  EXPECT_FALSE(is_txid(std::string(65, '0')));
-}
-
 }  // namespace
