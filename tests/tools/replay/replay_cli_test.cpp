@@ -37,13 +37,11 @@ Outcome cli(const std::vector<std::string>& args) {
   return outcome;
 }
 
-json known_payload() {
-  return json{{"entry", engine_test::kKnownEntry},
-              {"tape", engine_test::kKnownTape},
-              {"tape_hash", engine_test::kKnownTapeHash},
-              {"score", engine_test::kKnownScore},
-              {"type", "arcade_score"}};
-}
+const json kKnownPayload = {{"entry", engine_test::kKnownEntry},
+                            {"tape", engine_test::kKnownTape},
+                            {"tape_hash", engine_test::kKnownTapeHash},
+                            {"score", engine_test::kKnownScore},
+                            {"type", "arcade_score"}};
 
 class ReplayCli : public ::testing::Test {
  protected:
@@ -109,7 +107,7 @@ TEST_F(ReplayCli, refuses_what_it_cannot_use_with_its_exit_code) {
   const std::string fifo = (dir / "tape.fifo").string();
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string tape = engine_test::kKnownTape;
-  json payload = known_payload();
+  json payload = kKnownPayload;
   payload["score"] = engine_test::kKnownScore + 1;
   const std::string inflated = write("inflated.json", payload.dump());
   payload["score"] = "12";
@@ -157,7 +155,7 @@ TEST_F(ReplayCli, refuses_what_it_cannot_use_with_its_exit_code) {
 // replay scores what the payload claims; mangled payloads never crash the reader and always get
 // one of the three answers.
 TEST_F(ReplayCli, checks_payloads_and_survives_mangled_ones) {
-  const std::string original = known_payload().dump();
+  const std::string original = kKnownPayload.dump();
   const Outcome checked = cli({"--payload", write("good.json", original)});
   ASSERT_EQ(checked.code, 0) << checked.err;
   EXPECT_EQ(json::parse(checked.out)["score"], engine_test::kKnownScore);
