@@ -8,11 +8,9 @@
 #include <random>
 
 #include "mangle.h"
+#include "random_key.h"
 #include "random_seed.h"
-#include "wallet/curve.h"
 #include "wallet/ecies.h"
-#include "wallet/encoding.h"
-#include "wallet/keys.h"
 #include "wallet/mnemonic.h"
 #include "wallet/signatures.h"
 
@@ -26,23 +24,22 @@ constexpr std::string_view kBase58 =
 constexpr std::string_view kBase64 =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/= \r\n\t-_";
 constexpr std::string_view kAnyByte("\x00\x01\x02\x30\x7f\x80\xff", 7);
-const std::string kPrivateKey = std::string(62, '0') + "2a";
+constexpr char kPhrase[] =
+    "legal winner thank year wave sausage worth useful legal winner thank yellow";
 
 class decoders_fuzz : public ::testing::Test {
  protected:
-  std::string text_from(std::string_view alphabet, std::size_t max_size) {
+  // Text of up to max_size characters from `alphabet`, or of any byte when it is empty.
+  std::string text(std::size_t max_size, std::string_view alphabet = {}) {
     std::string out(random_() % (max_size + 1), ' ');
-    for (auto& c : out) c = alphabet[random_() % alphabet.size()];
+    for (auto& c : out) {
+      c = alphabet.empty() ? static_cast<char>(random_()) : alphabet[random_() % alphabet.size()];
+    }
     return out;
   }
-  std::string any_text(std::size_t max_size) {
-    std::string out(random_() % (max_size + 1), ' ');
-    for (auto& c : out) c = static_cast<char>(random_());
-    return out;
-  }
-  Bytes any_bytes(std::size_t max_size) {
-    const std::string text = any_text(max_size);
-    return Bytes(text.begin(), text.end());
+  Bytes bytes(std::size_t max_size) {
+    const std::string out = text(max_size);
+    return Bytes(out.begin(), out.end());
   }
   // One to four edits of any byte value.
   std::string mangled(std::string text) {
@@ -62,138 +59,94 @@ std::string lower(std::string text) {
   return text;
 }
 
-TEST_F(decoders_fuzz, hex) {
-  SCOPED_TRACE(wallet_test::seed_note());
-  for (int i = 0; i < 20000; ++i) {
-    const std::string text = i % 2 ? text_from(kHex, 80) : any_text(80);
-    const Bytes out = wallet::hex_decode(text);
-    if (!out.empty()) {
-      ASSERT_EQ(wallet::hex_encode(out), lower(text));
-    }
-    Bytes lenient;
-    if (wallet::hex_decode_lenient(text, lenient)) {
-      ASSERT_LE(lenient.size() * 2, text.size());
-    }
-    std::string canonical;
-    if (wallet::canonical_public_key(text, canonical)) {
-      ASSERT_EQ(canonical.size(), 66u);
-    }
-  }
-}
-
-TEST_F(decoders_fuzz, base58_and_addresses) {
+// Whatever a text decoder accepts encodes back to the same text (hex up to case).
+TEST_F(decoders_fuzz, hex_base58_addresses_and_base64) {
   SCOPED_TRACE(wallet_test::seed_note());
   const std::string address = wallet::address_from_hash160(wallet::Hash160{});
   for (int i = 0; i < 20000; ++i) {
-    const std::string text = i % 3 == 0   ? text_from(kBase58, 60)
-                             : i % 3 == 1 ? mangled(address)
-                                          : any_text(60);
-    Bytes out;
-    if (wallet::base58_decode(text, out)) {
-      ASSERT_EQ(wallet::base58_encode(out.data(), out.size()), text);
-    }
+    const bool garbage = i % 3 == 0;
+    const std::string hex = garbage ? text(80) : text(80, kHex);
+    const Bytes out = wallet::hex_decode(hex);
+    ASSERT_TRUE(out.empty() || wallet::hex_encode(out) == lower(hex)) << hex;
+    Bytes decoded;
+    ASSERT_TRUE(!wallet::hex_decode_lenient(hex, decoded) || decoded.size() * 2 <= hex.size());
+    std::string canonical;
+    ASSERT_TRUE(!wallet::canonical_public_key(hex, canonical) || canonical.size() == 66u);
+
+    const std::string b58 = garbage ? text(60) : i % 3 == 1 ? mangled(address) : text(60, kBase58);
+    ASSERT_TRUE(!wallet::base58_decode(b58, decoded) ||
+                wallet::base58_encode(decoded.data(), decoded.size()) == b58)
+        << b58;
     wallet::Hash160 hash{};
-    if (wallet::address_to_hash160(text, hash)) {
-      ASSERT_EQ(wallet::address_from_hash160(hash), text);
-    }
+    ASSERT_TRUE(!wallet::address_to_hash160(b58, hash) || wallet::address_from_hash160(hash) == b58)
+        << b58;
+
+    const std::string b64 = garbage ? text(120) : text(120, kBase64);
+    ASSERT_TRUE(!wallet::base64_decode(b64, decoded) || decoded.size() <= b64.size() * 3 / 4 + 1);
   }
   Bytes out;
   EXPECT_FALSE(wallet::base58_decode(std::string(100000, 'z'), out));
 }
 
-TEST_F(decoders_fuzz, base64) {
+// Damaged keys are refused or normalised to 33 bytes. Damaged signatures, of every length around
+// 64 and 65 bytes, go all the way to verification against the signer's real key (compressed and
+// uncompressed): none may read past its end, and none may verify unless its last 64 bytes are
+// still the signature (a 65th byte in front is the header, which verification ignores). Damaged
+// envelopes to the same key, report parts and phrases ride along.
+TEST_F(decoders_fuzz, keys_signatures_envelopes_parts_and_mnemonics) {
   SCOPED_TRACE(wallet_test::seed_note());
-  for (int i = 0; i < 20000; ++i) {
-    const std::string text = i % 2 ? text_from(kBase64, 120) : any_text(120);
-    Bytes out;
-    if (wallet::base64_decode(text, out)) {
-      ASSERT_LE(out.size(), text.size() * 3 / 4 + 1);
-    }
-  }
-}
-
-// Damaged public keys are refused or normalised to 33 bytes. Damaged signatures, of every length
-// around 64 and 65 bytes, go all the way to verification against the signer's real key (compressed
-// and uncompressed): none may read past its end, and none may verify unless its last 64 bytes are
-// still the signature (a 65th byte in front is the header, which verification ignores).
-TEST_F(decoders_fuzz, public_keys_and_signatures_reach_verification) {
-  SCOPED_TRACE(wallet_test::seed_note());
-  std::string pub;
-  ASSERT_TRUE(wallet::public_key_from_private(kPrivateKey, pub));
-  const Bytes good_key = wallet::hex_decode(pub);
-  wallet::PointPtr point = wallet::point_from_bytes(good_key.data(), good_key.size());
-  Bytes full_key(65);
-  ASSERT_EQ(EC_POINT_point2oct(wallet::secp256k1_group(), point.get(),
-                               POINT_CONVERSION_UNCOMPRESSED, full_key.data(), 65, nullptr),
-            65u);
+  std::mt19937_64 rng(wallet_test::test_seed());
+  const wallet_test::TestKey signer = wallet_test::random_key(rng);
+  const Bytes good_key = wallet::hex_decode(signer.pub);
+  const Bytes full_key = wallet::hex_decode(signer.pub_uncompressed);
   std::string compact, identity;
-  ASSERT_TRUE(wallet::sign_message_compact(kPrivateKey, "row", compact));
-  ASSERT_TRUE(wallet::identity_signature(kPrivateKey, "row", identity));
-  Bytes good_sig;
+  ASSERT_TRUE(wallet::sign_message_compact(signer.priv, "row", compact));
+  ASSERT_TRUE(wallet::identity_signature(signer.priv, "row", identity));
+  Bytes good_sig, compact_sig, der;
   ASSERT_TRUE(wallet::base64_decode(identity, good_sig));
+  ASSERT_TRUE(wallet::base64_decode(compact, compact_sig));
   wallet::Digest32 digest{};
   ASSERT_TRUE(wallet::message_digest("row", digest));
-  ASSERT_TRUE(wallet::verify_digest(digest, good_sig, good_key));
-  ASSERT_TRUE(wallet::verify_digest(digest, good_sig, full_key));
-  Bytes compact_sig;
-  ASSERT_TRUE(wallet::base64_decode(compact, compact_sig));
+  ASSERT_TRUE(wallet::sign_digest_der(signer.priv, digest, der));
+  std::string envelope;
+  ASSERT_TRUE(wallet::ecies_wrap(signer.pub, Bytes(32, 9), envelope));
+  const wallet::MessageKey32 part_key{};
+  const std::string part = wallet::encrypt_part(part_key, "some report text");
   const auto still = [](const Bytes& sig, const Bytes& original) {
     return sig.size() >= 64 && std::equal(sig.end() - 64, sig.end(), original.end() - 64);
   };
   for (int i = 0; i < 3000; ++i) {
-    Bytes key = i % 2 ? mangled(good_key) : any_bytes(70);
+    Bytes key = i % 2 ? mangled(good_key) : bytes(70);
     if (i % 5 == 0) key.resize(i % 10 == 0 ? 33 : 65, 0x02);
     const std::string normal = wallet::normalize_public_key(key);
     ASSERT_TRUE(normal.empty() || normal.size() == 66u);
     (void)wallet::verify_digest(digest, good_sig, key);
 
-    Bytes signature = i % 4 ? mangled(good_sig) : any_bytes(70);
+    Bytes signature = i % 4 ? mangled(good_sig) : bytes(70);
     if (i % 7 == 0) signature.resize(i % 70);
     ASSERT_EQ(wallet::verify_digest(digest, signature, i % 2 ? good_key : full_key),
               signature.size() <= 65 && still(signature, good_sig))
         << wallet::hex_encode(signature);
-    const std::string text = mangled(i % 2 ? compact : identity);
-    if (wallet::verify_message("row", pub, text)) {
+    const std::string sig_text = mangled(i % 2 ? compact : identity);
+    if (wallet::verify_message("row", signer.pub, sig_text)) {
       Bytes decoded;
-      ASSERT_TRUE(wallet::base64_decode(text, decoded));
+      ASSERT_TRUE(wallet::base64_decode(sig_text, decoded));
       ASSERT_LE(decoded.size(), 65u);
-      ASSERT_TRUE(still(decoded, i % 2 ? compact_sig : good_sig)) << text;
+      ASSERT_TRUE(still(decoded, i % 2 ? compact_sig : good_sig)) << sig_text;
     }
-    (void)wallet::verify_message(any_text(20), any_text(140), any_text(100));
-  }
-}
+    (void)wallet::verify_message(text(20), text(140), text(100));
 
-TEST_F(decoders_fuzz, der_signatures) {
-  SCOPED_TRACE(wallet_test::seed_note());
-  Bytes der;
-  ASSERT_TRUE(wallet::sign_digest_der(kPrivateKey, wallet::sha256("x"), der));
-  for (int i = 0; i < 20000; ++i) {
-    const Bytes input = i % 2 ? mangled(der) : any_bytes(90);
     std::array<unsigned char, 64> rs{};
-    if (!wallet::parse_der_signature(input, rs)) {
+    if (!wallet::parse_der_signature(i % 2 ? mangled(der) : bytes(90), rs)) {
       ASSERT_EQ(rs, (std::array<unsigned char, 64>{}));
     }
-  }
-}
-
-TEST_F(decoders_fuzz, envelopes_parts_and_mnemonics) {
-  SCOPED_TRACE(wallet_test::seed_note());
-  std::string pub, envelope;
-  ASSERT_TRUE(wallet::public_key_from_private(kPrivateKey, pub));
-  ASSERT_TRUE(wallet::ecies_wrap(pub, Bytes(32, 9), envelope));
-  wallet::MessageKey32 key{};
-  const std::string part = wallet::encrypt_part(key, "some report text");
-  const std::string phrase =
-      "legal winner thank year wave sausage worth useful legal winner thank yellow";
-  for (int i = 0; i < 2000; ++i) {
     Bytes plain;
-    if (wallet::ecies_unwrap(kPrivateKey, mangled(envelope), plain)) {
-      ASSERT_LE(plain.size(), 48u);
-    }
-    std::string text;
-    (void)wallet::decrypt_part(key, mangled(part), text);
-    (void)wallet::validate_mnemonic(mangled(phrase));
-    (void)wallet::validate_mnemonic(any_text(120));
+    ASSERT_TRUE(!wallet::ecies_unwrap(signer.priv, mangled(envelope), plain) ||
+                plain.size() <= 48u);
+    std::string out;
+    (void)wallet::decrypt_part(part_key, mangled(part), out);
+    (void)wallet::validate_mnemonic(mangled(std::string(kPhrase)));
+    (void)wallet::validate_mnemonic(text(120));
   }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// Test helpers: an HD wallet loaded into the process-wide session the way the bridge does after a
-// connect, and a fixture that gives it a data folder and bridge hooks of its own.
+// Test helpers: an HD wallet loaded into the process-wide session the way the bridge loads a
+// wallet file, and a fixture that gives it a data folder and bridge hooks of its own.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -18,25 +18,24 @@ namespace test_wallet {
 inline constexpr char kAbandonAbout[] =
     "abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon about";
 
-// Replaces the session with the HD wallet of `mnemonic` (receive addresses 0..recv1, showing
-// address 0): unspent state cleared, derivation cache reset, keys derived, spent set read.
-[[nodiscard]] inline bool load_hd_session(const std::string& mnemonic, uint32_t recv1 = 0) {
+// Replaces the session, and the unspent state, with the HD wallet of `mnemonic`.
+[[nodiscard]] inline bool load_hd_session(const std::string& mnemonic, uint32_t recv1 = 0,
+                                          uint32_t show = 0, uint32_t recv5 = 0) {
   std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
   wallet::clear_unspent_state();
   wallet::wipe_session();
-  wallet::reset_derivation_cache();
   auto& s = wallet::session();
   s.mnemonic = mnemonic;
   s.hd = true;
   s.recv[1] = recv1;
-  s.show = 0;
+  s.recv[5] = recv5;
+  s.show = show;
   if (!wallet::refresh_wallet_keys()) return false;
   wallet::load_spent_set();
   return true;
 }
 
-// The "abandon ... about" wallet (receive 0 and 1, the identity address) bound as wallet
-// bound_id() with its own data folder; everything is forgotten afterwards.
+// The "abandon ... about" wallet (receive 0 and 1) bound as bound_id() with its own data folder.
 class BoundWalletTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -8,19 +8,20 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Folder {
-  std::string path = [] {
+class private_file : public ::testing::Test {
+ protected:
+  void SetUp() override {
     std::string pattern = (fs::temp_directory_path() / "private-file-XXXXXX").string();
-    return std::string(mkdtemp(pattern.data()) != nullptr ? pattern.c_str() : "");
-  }();
-  ~Folder() { fs::remove_all(path); }
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string dir_;
 };
 
 mode_t mode_of(const std::string& path) {
@@ -29,22 +30,20 @@ mode_t mode_of(const std::string& path) {
 }
 
 // Of two answers to one request the second must learn that it lost, and change nothing.
-TEST(private_file, only_the_first_creation_counts) {
-  Folder dir;
-  const std::string path = dir.path + "/w1.rep.json";
-  std::string error;
+TEST_F(private_file, only_the_first_creation_counts) {
+  const std::string path = dir_ + "/w1.rep.json";
+  std::string error, text;
   EXPECT_EQ(wallet::create_file_once(path, "first", error), wallet::CreateOnce::created) << error;
   EXPECT_EQ(wallet::create_file_once(path, "second", error), wallet::CreateOnce::exists);
-  std::ifstream in(path);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "first");
-  EXPECT_EQ(wallet::create_file_once(dir.path + "/no/x", "x", error), wallet::CreateOnce::failed);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 1) << "a temporary file is left";
+  ASSERT_TRUE(wallet::read_regular_file(path, text, 100, true));
+  EXPECT_EQ(text, "first");
+  EXPECT_EQ(wallet::create_file_once(dir_ + "/no/x", "x", error), wallet::CreateOnce::failed);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1) << "a temporary file is left";
 }
 
 // A wallet file another user owns (or a symlink) is never read as our own; other readers take it.
-TEST(private_file, own_only_refuses_another_users_file_and_symlinks) {
-  Folder dir;
-  const std::string path = dir.path + "/wallet.json", link = dir.path + "/link.json";
+TEST_F(private_file, own_only_refuses_another_users_file_and_symlinks) {
+  const std::string path = dir_ + "/wallet.json", link = dir_ + "/link.json";
   std::string error, text;
   ASSERT_TRUE(wallet::replace_file(path, "{}", error)) << error;
   ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
@@ -59,10 +58,9 @@ TEST(private_file, own_only_refuses_another_users_file_and_symlinks) {
 }
 
 // A loose umask (0) or a strict one (0277) changes nothing: folders 0700, files 0600.
-TEST(private_file, modes_are_private_whatever_the_umask) {
-  Folder dir;
+TEST_F(private_file, modes_are_private_whatever_the_umask) {
   for (mode_t mask : {mode_t{0}, mode_t{0277}}) {
-    const std::string top = dir.path + "/m" + std::to_string(mask), folder = top + "/a";
+    const std::string top = dir_ + "/m" + std::to_string(mask), folder = top + "/a";
     const mode_t saved = umask(mask);
     const bool made = wallet::make_private_directories(folder);
     std::string error;

@@ -1,5 +1,5 @@
-// A random secp256k1 key pair for the randomised wallet tests, in the three text forms the wallet
-// handles: private key hex, compressed and uncompressed public key hex.
+// A random secp256k1 key pair in the three text forms the wallet handles: private key hex,
+// compressed and uncompressed public key hex.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -26,9 +26,9 @@ inline TestKey random_key(std::mt19937_64& rng) {
   key.priv = wallet::hex_encode(bytes.data(), bytes.size());
   EXPECT_TRUE(wallet::public_key_from_private(key.priv, key.pub));
   const wallet::Bytes pub = wallet::hex_decode(key.pub);
-  wallet::PointPtr point = wallet::point_from_bytes(pub.data(), pub.size());
   std::array<unsigned char, 65> full{};
-  EXPECT_EQ(EC_POINT_point2oct(wallet::secp256k1_group(), point.get(),
+  EXPECT_EQ(EC_POINT_point2oct(wallet::secp256k1_group(),
+                               wallet::point_from_bytes(pub.data(), pub.size()).get(),
                                POINT_CONVERSION_UNCOMPRESSED, full.data(), full.size(), nullptr),
             65u);
   key.pub_uncompressed = wallet::hex_encode(full.data(), full.size());

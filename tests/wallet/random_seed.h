@@ -1,5 +1,5 @@
-// Seed of the randomised wallet tests. OSTAKKA_TEST_SEED=<number> repeats a run; otherwise a fresh
-// seed is drawn. Either way it is printed once, and every randomised test names it on failure.
+// Seed of the randomised tests: OSTAKKA_TEST_SEED=<number> repeats a run, otherwise a fresh seed
+// is drawn. It is printed once, and every randomised test names it on failure.
 #pragma once
 
 #include <cstdint>
@@ -12,13 +12,10 @@ namespace wallet_test {
 
 inline uint64_t test_seed() {
   static const uint64_t seed = [] {
-    uint64_t value = 0;
-    if (const char* text = std::getenv("OSTAKKA_TEST_SEED"); text != nullptr && *text != '\0') {
-      value = std::strtoull(text, nullptr, 10);
-    } else {
-      std::random_device device;
-      value = (uint64_t{device()} << 32) | device();
-    }
+    const char* text = std::getenv("OSTAKKA_TEST_SEED");
+    const uint64_t value = text != nullptr && *text != '\0'
+                               ? std::strtoull(text, nullptr, 10)
+                               : uint64_t{std::random_device{}()} << 32 | std::random_device{}();
     std::printf("random seed: OSTAKKA_TEST_SEED=%llu\n", static_cast<unsigned long long>(value));
     return value;
   }();
