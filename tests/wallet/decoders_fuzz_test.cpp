@@ -1,8 +1,6 @@
-// Every decoder that reads text or bytes from outside (hex, Base58 and addresses, Base64,
-// public keys, DER and r||s signatures, envelopes, report parts, mnemonics) fed random and mangled
-// input. Built with AddressSanitizer and UBSan against a sanitized copy of the wallet sources, so
-// an out-of-bounds read or undefined arithmetic fails the test; the checks below also hold each
-// decoder to its own contract when it does accept something.
+// Every decoder of outside text or bytes fed random and mangled input. Built with AddressSanitizer
+// and UBSan against a sanitized copy of the wallet sources, so an out-of-bounds read or undefined
+// arithmetic fails the test; the checks also hold each decoder to its contract when it accepts.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -88,11 +86,10 @@ TEST_F(decoders_fuzz, hex_base58_addresses_and_base64) {
   EXPECT_FALSE(wallet::base58_decode(std::string(100000, 'z'), out));
 }
 
-// Damaged keys are refused or normalised to 33 bytes. Damaged signatures, of every length around
-// 64 and 65 bytes, go all the way to verification against the signer's real key (compressed and
-// uncompressed): none may read past its end, and none may verify unless its last 64 bytes are
-// still the signature (a 65th byte in front is the header, which verification ignores). Damaged
-// envelopes to the same key, report parts and phrases ride along.
+// Damaged signatures of every length around 64 and 65 bytes reach verification against the
+// signer's real key in both forms: none may read past its end, and none may verify unless its last
+// 64 bytes are still the signature (a 65th byte in front is the header, which verification
+// ignores). Damaged keys, DER, envelopes to the same key, report parts and phrases ride along.
 TEST_F(decoders_fuzz, keys_signatures_envelopes_parts_and_mnemonics) {
   SCOPED_TRACE(wallet_test::seed_note());
   std::mt19937_64 rng(wallet_test::test_seed());

@@ -70,6 +70,7 @@ TEST(secret, a_string_never_gives_back_memory_that_holds_its_text) {
 
     *secret = std::string(text);
     wallet::SecretString taken(std::move(*secret));
+    EXPECT_EQ(taken, text);
     EXPECT_FALSE(storage.holds(text)) << "a moved-from holder kept it";
     *secret = taken;
     *secret = std::string(100, 'n');  // assigned over: the old buffer goes back wiped

@@ -142,17 +142,4 @@ TEST(signatures, long_messages_and_plain_hash_rows) {
   }
 }
 
-TEST(signatures, signing_refuses_keys_out_of_range_and_leaves_nothing) {
-  const std::string order = "fffffffffffffffffffffffffffffffebaaedce6af48a03bbfd25e8cd0364141";
-  for (const std::string& priv : {std::string(64, '0'), order, std::string()}) {
-    Bytes der{1, 2, 3};
-    std::string text = "stale";
-    EXPECT_FALSE(wallet::sign_digest_der(priv, wallet::sha256("x"), der)) << priv;
-    EXPECT_TRUE(der.empty());
-    EXPECT_FALSE(wallet::sign_message_compact(priv, "m", text));
-    EXPECT_FALSE(wallet::identity_signature(priv, "m", text));
-    EXPECT_TRUE(text.empty());
-  }
-}
-
 }  // namespace
