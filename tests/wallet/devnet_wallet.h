@@ -91,18 +91,6 @@ inline std::string use_fresh_data_directory() {
   return pattern;
 }
 
-// An address of a fresh random key: one nobody has paid yet.
-inline std::string random_address() {
-  std::array<unsigned char, 32> key{};
-  std::string public_key;
-  do {
-    if (RAND_bytes(key.data(), static_cast<int>(key.size())) != 1) return {};
-  } while (
-      !wallet::public_key_from_private(wallet::hex_encode(key.data(), key.size()), public_key));
-  const wallet::Bytes bytes = wallet::hex_decode(public_key);
-  return wallet::address_from_hash160(wallet::hash160(bytes.data(), bytes.size()));
-}
-
 inline std::string random_mnemonic() {
   std::array<unsigned char, 16> entropy{};
   if (RAND_bytes(entropy.data(), static_cast<int>(entropy.size())) != 1) return {};

@@ -32,7 +32,6 @@ struct CurlEnvironment : ::testing::Environment {
 };
 
 struct Request {
-  std::string method;
   std::string target;  // path and query
   std::string host;    // the Host header
   std::string body;
@@ -43,8 +42,6 @@ struct Response {
   int status = 200;
   std::string body;
   std::string content_type = "text/plain";
-  // When non-zero the body is this many 'x' bytes, streamed (for size limits).
-  std::size_t filler_bytes = 0;
 };
 
 using Handler = std::function<Response(const Request&)>;
@@ -53,20 +50,16 @@ class LocalHttpServer {
  public:
   explicit LocalHttpServer(Handler handler) : handler_(std::move(handler)) {
     listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int yes = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 16) != 0) {
-      ::close(listener_);
-      listener_ = -1;
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(listener_, 16) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      ADD_FAILURE() << "the test server could not listen";
       return;
     }
-    socklen_t length = sizeof address;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { serve(); });
   }
@@ -74,7 +67,7 @@ class LocalHttpServer {
   ~LocalHttpServer() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
-    if (listener_ >= 0) ::close(listener_);
+    ::close(listener_);
   }
 
   LocalHttpServer(const LocalHttpServer&) = delete;
@@ -115,32 +108,30 @@ class LocalHttpServer {
   }
 
   static std::string header_value(const std::string& head, const std::string& name) {
-    std::size_t at = 0;
-    while ((at = head.find("\r\n", at)) != std::string::npos) {
-      at += 2;
-      if (head.size() - at >= name.size() + 1 &&
-          strncasecmp(head.c_str() + at, name.c_str(), name.size()) == 0 &&
-          head[at + name.size()] == ':') {
-        std::size_t start = at + name.size() + 1;
-        while (start < head.size() && head[start] == ' ') ++start;
-        return head.substr(start, head.find("\r\n", start) - start);
-      }
+    for (std::size_t at = head.find("\r\n"); at != std::string::npos;
+         at = head.find("\r\n", at + 2)) {
+      if (strncasecmp(head.c_str() + at + 2, (name + ":").c_str(), name.size() + 1) != 0) continue;
+      const std::size_t start = head.find_first_not_of(' ', at + 3 + name.size());
+      return start == std::string::npos ? "" : head.substr(start, head.find("\r\n", start) - start);
     }
     return {};
   }
 
+  static bool receive(int connection, std::string& data) {
+    char chunk[65536];
+    const ssize_t got = ::recv(connection, chunk, sizeof chunk, 0);
+    if (got > 0) data.append(chunk, static_cast<std::size_t>(got));
+    return got > 0;
+  }
+
   void handle(int connection) {
     std::string data;
-    char chunk[65536];
     std::size_t head_end = std::string::npos;
     while (head_end == std::string::npos && data.size() < kMaxRequest) {
-      const ssize_t got = ::recv(connection, chunk, sizeof chunk, 0);
-      if (got <= 0) return;
-      data.append(chunk, static_cast<std::size_t>(got));
+      if (!receive(connection, data)) return;
       // A TLS hello is not HTTP: answer in plain text at once so the client fails fast.
       if (static_cast<unsigned char>(data[0]) == 0x16) {
-        static const char kPlain[] = "HTTP/1.1 400 Plain\r\nConnection: close\r\n\r\n";
-        send_all(connection, kPlain, sizeof kPlain - 1);
+        send_all(connection, "HTTP/1.1 400 Plain\r\nConnection: close\r\n\r\n");
         return;
       }
       head_end = data.find("\r\n\r\n");
@@ -150,53 +141,36 @@ class LocalHttpServer {
     const std::size_t wanted =
         std::strtoul(header_value(head, "Content-Length").c_str(), nullptr, 10);
     if (wanted > kMaxRequest) return;
-    std::string body = data.substr(head_end + 4);
-    if (body.size() < wanted && !header_value(head, "Expect").empty()) {
-      static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-      if (!send_all(connection, kContinue, sizeof kContinue - 1)) return;
-    }
-    while (body.size() < wanted) {
-      const ssize_t got = ::recv(connection, chunk, sizeof chunk, 0);
-      if (got <= 0) return;
-      body.append(chunk, static_cast<std::size_t>(got));
-    }
     Request request;
-    const std::size_t space1 = head.find(' ');
-    const std::size_t space2 = head.find(' ', space1 + 1);
-    request.method = head.substr(0, space1);
-    request.target = head.substr(space1 + 1, space2 - space1 - 1);
+    request.body = data.substr(head_end + 4);
+    // libcurl waits for this before it sends a large body.
+    if (request.body.size() < wanted && !header_value(head, "Expect").empty() &&
+        !send_all(connection, "HTTP/1.1 100 Continue\r\n\r\n"))
+      return;
+    while (request.body.size() < wanted) {
+      if (!receive(connection, request.body)) return;
+    }
+    request.body.resize(wanted);
+    const std::size_t space = head.find(' ');
+    request.target = head.substr(space + 1, head.find(' ', space + 1) - space - 1);
     request.host = header_value(head, "Host");
-    request.body = body.substr(0, wanted);
     request.arrived = std::chrono::steady_clock::now();
     {
       std::lock_guard<std::mutex> lock(mutex_);
       requests_.push_back(request);
     }
     const Response response = handler_(request);
-    const std::size_t length = response.filler_bytes ? response.filler_bytes : response.body.size();
-    const std::string reply_head = "HTTP/1.1 " + std::to_string(response.status) +
-                                   " Test\r\nContent-Type: " + response.content_type +
-                                   "\r\nContent-Length: " + std::to_string(length) +
-                                   "\r\nConnection: close\r\n\r\n";
-    if (!send_all(connection, reply_head.data(), reply_head.size())) return;
-    if (!response.filler_bytes) {
-      send_all(connection, response.body.data(), response.body.size());
-      return;
-    }
-    const std::string filler(1u << 20, 'x');
-    for (std::size_t sent = 0; sent < length;) {
-      const std::size_t part = std::min(filler.size(), length - sent);
-      if (!send_all(connection, filler.data(), part)) return;  // the client gave up
-      sent += part;
-    }
+    send_all(connection, "HTTP/1.1 " + std::to_string(response.status) +
+                             " Test\r\nContent-Type: " + response.content_type +
+                             "\r\nContent-Length: " + std::to_string(response.body.size()) +
+                             "\r\nConnection: close\r\n\r\n" + response.body);
   }
 
-  static bool send_all(int connection, const char* data, std::size_t size) {
-    while (size > 0) {
-      const ssize_t sent = ::send(connection, data, size, MSG_NOSIGNAL);
-      if (sent <= 0) return false;
-      data += sent;
-      size -= static_cast<std::size_t>(sent);
+  static bool send_all(int connection, const std::string& text) {
+    for (std::size_t sent = 0; sent < text.size();) {
+      const ssize_t part = ::send(connection, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+      if (part <= 0) return false;  // the client gave up
+      sent += static_cast<std::size_t>(part);
     }
     return true;
   }

@@ -66,15 +66,6 @@ void add_output(const std::string& address, const std::string& txid, uint32_t vo
   ASSERT_TRUE(wallet::add_pending_output(p, address));
 }
 
-std::vector<wallet::SpendCandidate> gather(int64_t* total = nullptr) {
-  std::vector<wallet::SpendCandidate> out;
-  int64_t sum = 0;
-  std::string error;
-  EXPECT_TRUE(wallet::gather_spend_candidates(out, sum, error)) << error;
-  if (total) *total = sum;
-  return out;
-}
-
 // ---- Readers ----------------------------------------------------------------------------------
 
 // One element of a service list and whether it may become spendable. Both the bare-array and the
@@ -98,14 +89,11 @@ TEST(unspent_list, keeps_only_usable_elements) {
       {false, R"({"tx_hash":")" + kTxB.substr(1) + R"(","tx_pos":1,"value":7})", ""},
       {false, R"({"tx_hash":")" + std::string(63, 'z') + R"(x","tx_pos":1,"value":7})", ""},
       {false, "{" + a + R"("tx_pos":1,"value":0})", ""},
-      {false, "{" + a + R"("tx_pos":1,"value":-5})", ""},
       {false, "{" + a + R"("tx_pos":1,"value":"900"})", ""},
       {false, "{" + a + R"("tx_pos":1,"value":2100000000000001})", ""},
-      {false, "{" + a + R"("tx_pos":1,"value":9223372036854775807})", ""},
       {false, "{" + a + R"("tx_pos":-1,"value":900})", ""},
       {false, "{" + a + R"("tx_pos":"2","value":900})", ""},
       {false, "17", ""},
-      {false, "[1,2]", ""},
       {true, "{" + b + R"("vout":0,"satoshis":5000,"origin":null,"data":{}})", kTxB + ":0=5000"},
       {true, "{" + b + R"("vout":6,"value":800,"data":{"map":{}}})", kTxB + ":6=800"},
       {true, "{" + b + R"("vout":1,"satoshis":1,"origin":null})", ""},
@@ -113,7 +101,6 @@ TEST(unspent_list, keeps_only_usable_elements) {
       {true, "{" + b + R"("vout":3,"satoshis":900,"data":{"bsv20":{}}})", ""},
       {true, "{" + b + R"("vout":5,"satoshis":900,"data":{"insc":{}}})", ""},
       {true, "{" + b + R"("vout":8,"satoshis":900,"data":{"lock":{"until":9}}})", ""},
-      {true, "{" + b + R"("vout":-3,"satoshis":900})", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.element);
@@ -143,36 +130,6 @@ TEST(unspent_list, keeps_only_usable_elements) {
   EXPECT_FALSE(wallet::parse_spendable_list(json::parse(R"({"message":"err"})"), out));
 }
 
-// Coin amounts must be rounded: 0.00002 as a double is just under 2000 satoshis.
-TEST(decoded_transaction, reads_inputs_and_outputs_in_satoshis) {
-  const std::string doc = R"({"txid":")" + kTxC + R"(","vin":[
-      {"txid":")" + kTxA + R"(","vout":1,"scriptSig":{"hex":""}},
-      {"coinbase":"03abcd"},
-      {"txid":"short","vout":0}],
-    "vout":[
-      {"value":0.00002,"n":0,"scriptPubKey":{"hex":"76a914000102030405060708090a0b0c0d0e0f1011121388ac"}},
-      {"value":0.00003,"n":1,"scriptPubKey":{"hex":"76a914"}},
-      {"value":0.29,"n":2,"scriptPubKey":{"hex":"zz"}},
-      {"value":0,"n":3,"scriptPubKey":{"hex":"006a0161"}},
-      {"value":"1","n":4},
-      {"value":-1,"n":5},
-      {"value":1e300,"n":6},
-      {"value":0.00000001,"scriptPubKey":"bad"}]})";
-  wallet::DecodedTransaction tx;
-  ASSERT_TRUE(wallet::parse_decoded_transaction(json::parse(doc), tx));
-  ASSERT_EQ(tx.inputs.size(), 1u);
-  EXPECT_EQ(tx.inputs[0].txid + ":" + std::to_string(tx.inputs[0].vout), kTxA + ":1");
-  const std::pair<int64_t, std::size_t> expected[] = {
-      {2000, 25}, {3000, 3}, {29000000, 0}, {0, 4}, {1, 0}};
-  ASSERT_EQ(tx.outputs.size(), std::size(expected));
-  for (std::size_t i = 0; i < std::size(expected); ++i) {
-    EXPECT_EQ(tx.outputs[i].value, expected[i].first) << i;
-    EXPECT_EQ(tx.outputs[i].script.size(), expected[i].second) << i;
-  }
-  EXPECT_EQ(tx.outputs[4].n, 7u) << "no \"n\": its position";
-  EXPECT_FALSE(wallet::parse_decoded_transaction(json::parse("[]"), tx));
-}
-
 // What every reader must guarantee whatever it is fed: only usable outputs come out.
 void check_reader_invariants(const json& doc) {
   std::vector<wallet::UtxoRef> list;
@@ -191,9 +148,8 @@ void check_reader_invariants(const json& doc) {
   }
 }
 
-// Mangled service answers, every member replaced by every JSON type, a list of 200,000 entries
-// and a document nested 100,000 levels deep: the readers never crash or throw, stay bounded, and
-// never hand out an output with a bad txid or a non-positive value.
+// Mangled service answers: the readers never crash or throw, and never hand out an output with a
+// bad txid or a value outside the coin supply.
 TEST(unspent_readers, survive_hostile_answers) {
   SCOPED_TRACE(wallet_test::seed_note());
   const std::string seeds[] = {
@@ -209,48 +165,16 @@ TEST(unspent_readers, survive_hostile_answers) {
     SCOPED_TRACE(text);
     check_reader_invariants(json::parse(text, nullptr, false));
   }
-  const json values[] = {nullptr, true, -1, 0,   18446744073709551615ull, -9223372036854775807ll,
-                         1e308,   -0.5, "", "x", json::array(),           json::object(),
-                         kTxA};
-  for (const char* name : {"tx_hash", "txid", "tx_pos", "vout", "value", "satoshis",
-                           "isSpentInMempoolTx", "origin", "data", "vin", "n", "scriptPubKey"}) {
-    for (const auto& value : values) {
-      json entry = {{"tx_hash", kTxA}, {"txid", kTxB},   {"tx_pos", 1}, {"vout", 2},
-                    {"value", 30},     {"satoshis", 40}, {"n", 0}};
-      entry[name] = value;
-      check_reader_invariants(json::array({entry}));
-      check_reader_invariants(json{{"result", json::array({entry})}});
-      check_reader_invariants(json{{"vin", json::array({entry})}, {"vout", json::array({entry})}});
-    }
-  }
+  // More entries than any address may list: the reader keeps a bounded number.
   json big = json::array();
   for (int i = 0; i < 200000; ++i)
     big.push_back({{"tx_hash", kTxA}, {"tx_pos", i}, {"value", 1 + i}});
   std::vector<wallet::UtxoRef> list;
   ASSERT_TRUE(wallet::parse_unspent_list(big, list));
   EXPECT_EQ(list.size(), 20000u);
-  list.clear();
-  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
-  ASSERT_TRUE(wallet::parse_unspent_list(json::parse(deep, nullptr, false), list));
-  EXPECT_TRUE(list.empty());
 }
 
-// An outpoint is the same whichever byte order and case a service writes the txid in.
-TEST(outpoints, match_in_both_byte_orders_and_any_case) {
-  const std::string txid = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
-  const std::string reversed = wallet::reversed_txid(txid);
-  EXPECT_EQ(reversed, "ffeeddccbbaa99887766554433221100ffeeddccbbaa99887766554433221100");
-  std::string upper = txid;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  EXPECT_TRUE(wallet::same_outpoint(txid, 1, reversed, 1));
-  EXPECT_TRUE(wallet::same_outpoint(upper, 1, txid, 1));
-  EXPECT_FALSE(wallet::same_outpoint(txid, 1, reversed, 2));
-  EXPECT_FALSE(wallet::same_outpoint(txid, 1, kTxA, 1));
-  EXPECT_EQ(wallet::outpoint_key(upper, 7), txid + ":7");
-  EXPECT_EQ(wallet::reversed_txid("abc"), "");
-}
-
-// ---- The spent set, the candidates and the balance ----------------------------------------------
+// ---- The spent set and the candidates ---------------------------------------------------------
 
 using UnspentTest = BoundWalletTest;
 
@@ -263,14 +187,14 @@ TEST_F(UnspentTest, spent_set_survives_reload_and_is_per_wallet) {
   EXPECT_FALSE(wallet::is_outpoint_spent(kTxA, 2));
 
   const fs::path file = fs::path(data_dir()) / "ord_snap" / "w1700000000000_spent.json";
-  const auto list = json::parse(std::ifstream(file)).at("outpoints").get<std::set<std::string>>();
-  EXPECT_EQ(list, (std::set<std::string>{kTxA + ":1", reversed + ":1"}));
   for (const auto& entry : fs::directory_iterator(file.parent_path()))
     EXPECT_EQ(entry.path().extension(), ".json") << "temporary file left behind";
 
   bound_id() = "w2";  // another wallet: its own, empty set
   EXPECT_FALSE(wallet::is_outpoint_spent(kTxA, 1));
   bound_id() = "w1700000000000";
+  wallet::clear_unspent_state();  // forgetting the session's lists keeps what was spent
+  EXPECT_TRUE(wallet::is_outpoint_spent(kTxA, 1));
   wallet::load_spent_set();  // a restart: the in-memory set is gone, the file brings it back
   EXPECT_TRUE(wallet::is_outpoint_spent(kTxA, 1));
 
@@ -317,8 +241,10 @@ TEST_F(UnspentTest, candidates_in_address_order_with_skip_rules) {
   wallet::mark_outpoint_spent(kTxC, 2);
   wallet::mark_outpoint_spent(kTxC, 3);
 
+  std::vector<wallet::SpendCandidate> out;
   int64_t total = 0;
-  auto out = gather(&total);
+  std::string error;
+  ASSERT_TRUE(wallet::gather_spend_candidates(out, total, error)) << error;
   ASSERT_EQ(out.size(), 4u);
   EXPECT_EQ(out[0].txid, kTxC);
   EXPECT_EQ(out[1].txid, kTxB);
@@ -330,7 +256,6 @@ TEST_F(UnspentTest, candidates_in_address_order_with_skip_rules) {
   EXPECT_FALSE(wallet::is_pending_outpoint(kTxA, 0));
   EXPECT_TRUE(wallet::is_pending_outpoint(kTxC, 1));
   wallet::wipe_candidates(out);
-  EXPECT_TRUE(out.empty());
 }
 
 // A corrupt receive counter (the largest 32-bit value) neither loops for ever nor derives
@@ -349,72 +274,29 @@ TEST_F(UnspentTest, receive_addresses_are_capped_but_the_payment_address_counts)
   EXPECT_EQ(addresses[1000], wallet::session().payment_address);
 }
 
-// The balance counts each unspent outpoint once (pending outputs are our own change, so 1 satoshi
-// counts); unknown is -1, not 0. Clearing the session forgets all but what was spent.
-TEST_F(UnspentTest, wallet_balance_and_clearing) {
-  EXPECT_EQ(wallet::wallet_balance(), -1);
-  const std::string pay = wallet::session().payment_address;
-  add_output(pay, kTxA, 0, 10000);
-  add_output(pay, kTxA, 1, 1);
-  add_output(pay, kTxB, 0, 2500);
-  EXPECT_FALSE(wallet::add_pending_output(
-      wallet::PendingOutput{wallet::reversed_txid(kTxB), 0, 2500, {}, {}, hash_of(pay)}, pay));
-  EXPECT_EQ(wallet::wallet_balance(), 12501);
-  wallet::mark_outpoint_spent(kTxA, 0);
-  EXPECT_EQ(wallet::wallet_balance(), 2501);
-  wallet::drop_spent_outputs();
-  EXPECT_FALSE(wallet::is_pending_outpoint(kTxA, 0));
-  EXPECT_TRUE(wallet::is_pending_outpoint(kTxB, 0));
-  wallet::clear_unspent_state();
-  EXPECT_EQ(wallet::wallet_balance(), -1);
-  EXPECT_TRUE(wallet::is_outpoint_spent(kTxA, 0));
-}
-
-// The shown balance does not believe services that lag behind a payment, and it is stored for
-// the next start of this wallet only.
-TEST_F(UnspentTest, settle_balance_holds_the_expected_figure_after_a_payment) {
-  EXPECT_EQ(wallet::settle_balance(-1, 0), -1);
-  EXPECT_EQ(wallet::settle_balance(100000, 0), 100000);
-  // Paid 5153: a service that still lists the spent input, or lists far too little, is not
-  // believed; a figure near the expected one is. A plain read more than a million above the
-  // expected balance is held back; within, taken.
-  EXPECT_EQ(wallet::settle_balance(100000 + 9000, 5153), 94847);
-  EXPECT_EQ(wallet::settle_balance(94847 - 5153 - 8001, 5153), 94847 - 5153);
-  EXPECT_EQ(wallet::settle_balance(89000, 1), 89000);
-  EXPECT_EQ(wallet::settle_balance(89693 + 1000001, 0), 89693);
-  EXPECT_EQ(wallet::settle_balance(500000, 0), 500000);
-  EXPECT_EQ(wallet::read_settled_balance(), 500000);
-  // Another payment address (the wallet moved to a new receive key) does not read it.
-  ASSERT_TRUE(test_wallet::load_hd_session(test_wallet::kAbandonAbout, 1));
-  wallet::session().show = 1;
-  ASSERT_TRUE(wallet::refresh_wallet_keys());
-  EXPECT_EQ(wallet::read_settled_balance(), -1);
-  // Forgetting the session forgets the balance memory: the first figure is taken as it is.
-  EXPECT_EQ(wallet::settle_balance(7, 0), 7);
-}
-
-// ---- The WhatsOnChain reader against a local server ------------------------------------------
+// ---- The WhatsOnChain and GorillaPool reads against a local server ----------------------------
 
 // WhatsOnChain under "/woc" and GorillaPool under "/gp" of the local server.
 void point_at(const LocalHttpServer& server) {
   wallet::set_network_endpoints_for_test(test_server::endpoints_for(server, "svc.unspent.test"));
 }
 
-struct BalanceSource {
-  std::vector<wallet::UtxoRef> list;
-  std::string error;
-  bool confirmed = false;
-  bool ok = wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed);
-};
-
-class BalanceSourceTest : public ::testing::Test {
+// The session's own wallet, so that the wallet-level reads below can run against the same server.
+class NetworkTest : public BoundWalletTest {
  protected:
-  void TearDown() override { wallet::clear_network_endpoints_for_test(); }
+  static bool mutex_free_elsewhere() {
+    bool free = false;
+    std::thread([&] {
+      free = wallet::session_mutex().try_lock();
+      if (free) wallet::session_mutex().unlock();
+    }).join();
+    return free;
+  }
 };
 
 // Largest first, one copy of an outpoint listed in both byte orders, and outputs that a mempool
 // transaction already spends are gone; a hostile unconfirmed history is read a bounded way.
-TEST_F(BalanceSourceTest, sorts_dedups_and_filters_mempool_spends) {
+TEST_F(NetworkTest, sorts_dedups_and_filters_mempool_spends) {
   const std::string spender = std::string(64, 'd');
   std::string history = R"({"result":[{"tx_hash":")" + spender + R"("},{"tx_hash":"bad"})";
   for (int i = 0; i < 5000; ++i) history += R"(,{"tx_hash":")" + txid_number(i) + R"("})";
@@ -429,44 +311,20 @@ TEST_F(BalanceSourceTest, sorts_dedups_and_filters_mempool_spends) {
     return {200, "{\"vin\":17}"};
   });
   point_at(server);
-  BalanceSource read;
-  ASSERT_TRUE(read.ok) << read.error;
-  EXPECT_TRUE(read.confirmed);
-  ASSERT_EQ(read.list.size(), 2u);
-  EXPECT_EQ(read.list[0].value, 900);
-  EXPECT_EQ(read.list[1].value, 100);
+  std::vector<wallet::UtxoRef> list;
+  std::string error;
+  bool confirmed = false;
+  ASSERT_TRUE(wallet::fetch_unspent_balance_source(kAddress, list, error, confirmed)) << error;
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].value, 900);
+  EXPECT_EQ(list[1].value, 100);
   EXPECT_LE(server.requests_to("/woc/v1/bsv/main/tx/").size(), 50u);
   EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), 1000);
 }
 
-// Without "/unspent/all" the two older lists are joined; the confirmed flag follows the first.
-TEST_F(BalanceSourceTest, older_lists_stand_in_for_the_full_list) {
-  std::atomic<bool> confirmed_list_works{true};
-  LocalHttpServer server([&](const Request& r) -> Response {
-    if (r.target == kWocAddress + "/unspent/all") return {500, "<html>down</html>"};
-    if (r.target == kWocAddress + "/unspent")
-      return confirmed_list_works ? Response{200, "[" + item(kTxA, 0, 100) + "]"}
-                                  : Response{503, "busy\r\n"};
-    if (r.target == kWocAddress + "/unconfirmed/unspent")
-      return {200, R"({"result":[)" + item(kTxB, 0, 300) + "]}"};
-    return {404, ""};
-  });
-  point_at(server);
-  BalanceSource both;
-  ASSERT_TRUE(both.ok);
-  EXPECT_TRUE(both.confirmed);
-  ASSERT_EQ(both.list.size(), 2u);
-  EXPECT_EQ(both.list[0].txid, kTxB);
-  confirmed_list_works = false;
-  BalanceSource unconfirmed_only;
-  ASSERT_TRUE(unconfirmed_only.ok);
-  EXPECT_FALSE(unconfirmed_only.confirmed);
-  EXPECT_EQ(unconfirmed_only.list.size(), 1u);
-}
-
 // A never-used address (404 or an empty list) holds 0; an unreadable answer, or values that add
 // up past what 64 bits hold (not a pot of that size, nor a negative one after wrapping), -1.
-TEST_F(BalanceSourceTest, total_of_every_kind_of_answer) {
+TEST_F(NetworkTest, total_of_every_kind_of_answer) {
   std::string past_64_bits = "[";
   for (int i = 0; i < 5000; ++i)
     past_64_bits += std::string(i ? "," : "") + item(txid_number(i), 0, 2100000000000000);
@@ -486,7 +344,7 @@ TEST_F(BalanceSourceTest, total_of_every_kind_of_answer) {
 // "/unspent/all" pages its confirmed outputs: every page is read by the token the one before
 // named (escaped for the query), a token seen before ends the walk, and a page that cannot be
 // read fails the list instead of leaving part of it.
-TEST_F(BalanceSourceTest, follows_next_page_tokens_and_refuses_a_broken_page) {
+TEST_F(NetworkTest, follows_next_page_tokens_and_refuses_a_broken_page) {
   std::atomic<bool> second_page_fails{false};
   LocalHttpServer server([&](const Request& r) -> Response {
     const std::string all = kWocAddress + "/unspent/all";
@@ -508,24 +366,10 @@ TEST_F(BalanceSourceTest, follows_next_page_tokens_and_refuses_a_broken_page) {
   EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), 100) << "the older lists stand in";
 }
 
-// ---- Cache refresh: the session mutex is free during requests, and a wallet change wins -------
-
-class CacheRefreshTest : public BoundWalletTest {
- protected:
-  static bool mutex_free_elsewhere() {
-    bool free = false;
-    std::thread([&] {
-      free = wallet::session_mutex().try_lock();
-      if (free) wallet::session_mutex().unlock();
-    }).join();
-    return free;
-  }
-};
-
 // A payment holds the session mutex (several levels deep); while the unspent lists are read other
 // workers (the status read, the window's connected check) must not wait for the network. A valid
 // entry of any age is then used without asking again.
-TEST_F(CacheRefreshTest, requests_run_with_the_session_mutex_released) {
+TEST_F(NetworkTest, requests_run_with_the_session_mutex_released) {
   std::atomic<int> free_during_request{0}, requests{0};
   LocalHttpServer server([&](const Request& r) -> Response {
     ++requests;
@@ -550,7 +394,7 @@ TEST_F(CacheRefreshTest, requests_run_with_the_session_mutex_released) {
 
 // Two status reads within 8 seconds ask the service once per address; a failed read leaves an
 // entry that is not valid, so the next payment asks again.
-TEST_F(CacheRefreshTest, status_reads_are_cached_and_failed_reads_retried) {
+TEST_F(NetworkTest, status_reads_are_cached_and_failed_reads_retried) {
   std::atomic<int> listings{0};
   std::atomic<bool> healthy{true};
   LocalHttpServer server([&](const Request& r) -> Response {
@@ -581,7 +425,7 @@ TEST_F(CacheRefreshTest, status_reads_are_cached_and_failed_reads_retried) {
 // After a refusal for missing inputs the wallet asks GorillaPool: what it lists (minus the spent
 // set and single satoshis) joins what the cache already had, and pending outputs it does not list
 // stop being pending; an empty listing changes nothing.
-TEST_F(CacheRefreshTest, spendable_refresh_merges_the_ordinals_listing) {
+TEST_F(NetworkTest, spendable_refresh_merges_the_ordinals_listing) {
   const std::string pay = wallet::session().payment_address;
   std::atomic<bool> ordinals_lists_outputs{true};
   LocalHttpServer server([&](const Request& r) -> Response {
@@ -611,7 +455,7 @@ TEST_F(CacheRefreshTest, spendable_refresh_merges_the_ordinals_listing) {
 }
 
 // When another wallet is loaded while the lists are being read, nothing read is applied.
-TEST_F(CacheRefreshTest, a_wallet_change_during_the_fetch_discards_the_results) {
+TEST_F(NetworkTest, a_wallet_change_during_the_fetch_discards_the_results) {
   LocalHttpServer server([&](const Request& r) -> Response {
     bound_id() = "w-other";
     if (r.target.find("/unspent/all") != std::string::npos)
