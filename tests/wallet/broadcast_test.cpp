@@ -31,8 +31,6 @@ using test_server::Response;
 const std::string kTxid = "4a5e1e4baab89f3a32518a88c31bc87f618f76673e2cc77ab2127b7afdeda33b";
 const std::string kDash = "\xE2\x80\x93";
 
-// ---- Readers -------------------------------------------------------------------------------
-
 // The own service refuses only with an explicit "ok": false; a txid is read from a bare, quoted
 // or wrapped answer, but only a whole one.
 TEST(broadcast_readers, own_answer_and_txid_forms) {
@@ -141,8 +139,6 @@ TEST(broadcast_readers, a_body_too_deep_for_memory_is_unreadable_not_fatal) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(read_too_deep_body_with_little_memory(), ::testing::ExitedWithCode(0), "");
 }
-
-// ---- Routes --------------------------------------------------------------------------------
 
 // A scripted stand-in for the three services: each route answers with what the test set, and
 // the "known" check answers yes only when the test says the network has the transaction.
@@ -284,13 +280,10 @@ TEST_F(BroadcastTest, own_submission_success_is_mirrored) {
   EXPECT_EQ(broadcast(), "success: " + txid());
   const auto own = server_->requests_to("/oi/submit");
   ASSERT_EQ(own.size(), 1u);
-  EXPECT_EQ(own[0].host, "svc.broadcast.test:" + std::to_string(server_->port()));
   const json body = json::parse(own[0].body, nullptr, false);
   ASSERT_TRUE(body.is_object());
-  EXPECT_EQ(body.size(), 1u);
   EXPECT_EQ(wallet::transaction_txid(wallet::hex_decode(body.value("txhex", ""))), txid());
-  for (int i = 0; i < 100 && server_->requests_to("/woc/").empty(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(wallet::wait_for_background_sends(std::chrono::seconds(10)));
   const auto mirrored = server_->requests_to("/woc/v1/bsv/main/tx/raw");
   ASSERT_EQ(mirrored.size(), 1u);
   EXPECT_EQ(mirrored[0].body, own[0].body);

@@ -51,8 +51,6 @@ wallet::Hash160 some_hash(unsigned char fill) {
   return hash;
 }
 
-// ---- Signature hash -------------------------------------------------------------------------
-
 // The node's own vectors: every row with the fork-id bit must give the node's digest, or every
 // signature we make is refused by the network. Rows that also carry 0x20 are signed by the node's
 // original algorithm (their expected hash equals the one without fork id); the digest refuses them.
@@ -92,8 +90,6 @@ TEST(signature_hash, matches_the_node_vectors_for_every_forkid_row) {
   wallet::Digest32 digest{};
   EXPECT_FALSE(wallet::signature_hash_forkid(empty, 0, {}, 0, 0x41, digest));
 }
-
-// ---- Serialization and the reader ----------------------------------------------------------
 
 // The first transaction ever made: a known txid checks byte order, CompactSize and hashing.
 TEST(serialization, genesis_txid) {
@@ -151,8 +147,6 @@ TEST(serialization, readers_refuse_malformed_transactions) {
   }
 }
 
-// ---- Scripts -------------------------------------------------------------------------------
-
 // The push opcode changes at 76, 256 and 65536 bytes; a reader of the board finds the payload by
 // this rule, so every boundary matters.
 TEST(scripts, data_pushes_at_each_boundary) {
@@ -171,8 +165,6 @@ TEST(scripts, data_pushes_at_each_boundary) {
     EXPECT_TRUE(std::equal(payload.begin(), payload.end(), script.end() - c.size));
   }
 }
-
-// ---- Building --------------------------------------------------------------------------------
 
 class BuildTest : public ::testing::Test {
  protected:
@@ -278,8 +270,6 @@ TEST_F(BuildTest, refusals_and_their_texts) {
   EXPECT_EQ(inputs[0].txid, txid_of('d'));
   EXPECT_EQ(outputs_[1].amount, 0);
 }
-
-// ---- send_outputs against local services ---------------------------------------------------
 
 // Stands in for WhatsOnChain and the service host: lists the payment address's outputs, refuses
 // the own submission (so every transaction goes to WhatsOnChain), and answers broadcasts from a
