@@ -253,6 +253,8 @@ TEST_F(UnspentTest, candidates_in_address_order_with_skip_rules) {
   // Offered from the cache, the outputs are no longer pending; the skipped ones still are.
   EXPECT_FALSE(wallet::is_pending_outpoint(kTxA, 0));
   EXPECT_TRUE(wallet::is_pending_outpoint(kTxC, 1));
+  // An address known only from the cache is still found as the wallet's own.
+  EXPECT_EQ(wallet::address_for_hash160(hash_of(recv5)), recv5);
   wallet::wipe_candidates(out);
 }
 
