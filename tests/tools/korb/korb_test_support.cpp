@@ -5,63 +5,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <thread>
-
-#include "child_guard.h"
 
 namespace korb_test {
 
 namespace {
 
-void remember(const char* name, std::string& value, bool& present) {
-  const char* current = std::getenv(name);
-  present = current != nullptr;
-  if (present) value = current;
-}
-
-void restore(const char* name, const std::string& value, bool present) {
-  if (present) {
-    setenv(name, value.c_str(), 1);
-  } else {
-    unsetenv(name);
-  }
-}
-
-}  // namespace
-
-TempDataDir::TempDataDir() {
-  remember("TMPDIR", old_tmpdir_, had_tmpdir_);
-  remember("LOCALAPPDATA", old_localappdata_, had_localappdata_);
-  remember("XDG_RUNTIME_DIR", old_runtime_, had_runtime_);
-  unsetenv("XDG_RUNTIME_DIR");
-  std::string pattern = (std::filesystem::temp_directory_path() / "korbtest.XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) std::abort();
-  root_ = pattern;
-  setenv("LOCALAPPDATA", root_.c_str(), 1);
-  setenv("TMPDIR", root_.c_str(), 1);
-}
-
-TempDataDir::~TempDataDir() {
-  restore("TMPDIR", old_tmpdir_, had_tmpdir_);
-  restore("LOCALAPPDATA", old_localappdata_, had_localappdata_);
-  restore("XDG_RUNTIME_DIR", old_runtime_, had_runtime_);
-  std::error_code ignored;
-  std::filesystem::remove_all(root_, ignored);
-}
-
-std::string korb_binary() {
-  return std::string(OSTAKKA_BIN_DIR) + "/korb";
-}
-
-namespace {
-
 pid_t spawn(const std::vector<std::string>& args, int out_fd, int err_fd) {
-  const std::string binary = korb_binary();
+  const std::string binary = std::string(OSTAKKA_BIN_DIR) + "/korb";
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(binary.c_str()));
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -76,12 +29,14 @@ pid_t spawn(const std::vector<std::string>& args, int out_fd, int err_fd) {
   return pid;
 }
 
-int exit_code_of(int status) {
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int temp_file(const char* stem, std::string& path) {
+  path = (std::filesystem::temp_directory_path() / stem).string() + ".XXXXXX";
+  return mkstemp(path.data());
 }
 
-// Reaps `pid`, killing it once `timeout` has passed. The exit code, or -1 when it was killed.
-int reap_within(pid_t pid, std::chrono::milliseconds timeout) {
+}  // namespace
+
+int wait_korb(pid_t pid, std::chrono::milliseconds timeout) {
   int status = 0;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (waitpid(pid, &status, WNOHANG) == 0) {
@@ -92,15 +47,8 @@ int reap_within(pid_t pid, std::chrono::milliseconds timeout) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  return exit_code_of(status);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-int temp_file(const char* stem, std::string& path) {
-  path = (std::filesystem::temp_directory_path() / stem).string() + ".XXXXXX";
-  return mkstemp(path.data());
-}
-
-}  // namespace
 
 RunResult run_korb(const std::vector<std::string>& args, std::chrono::milliseconds timeout) {
   RunResult result;
@@ -110,7 +58,7 @@ RunResult run_korb(const std::vector<std::string>& args, std::chrono::millisecon
   const pid_t pid = spawn(args, out_fd, err_fd);
   close(out_fd);
   close(err_fd);
-  if (pid > 0) result.exit_code = reap_within(pid, timeout);
+  if (pid > 0) result.exit_code = wait_korb(pid, timeout);
   result.out = read_text(out_path);
   result.err = read_text(err_path);
   unlink(out_path.c_str());
@@ -125,40 +73,8 @@ pid_t start_korb(const std::vector<std::string>& args, const std::string& output
   return pid;
 }
 
-int stop_process(pid_t pid, int signal, std::chrono::milliseconds grace) {
-  kill(pid, signal);
-  return reap_within(pid, grace);
-}
-
-Children::~Children() {
-  for (pid_t pid : running_) test_children::kill_and_reap(pid);
-}
-
-pid_t Children::start(const std::vector<std::string>& args, const std::string& output_path) {
-  const pid_t pid = start_korb(args, output_path);
-  if (pid > 0) running_.push_back(pid);
-  return pid;
-}
-
-int Children::wait(pid_t pid, std::chrono::milliseconds timeout) {
-  std::erase(running_, pid);
-  return reap_within(pid, timeout);
-}
-
-std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return in ? text.str() : std::string();
-}
-
 nlohmann::json read_json(const std::string& path) {
   return nlohmann::json::parse(read_text(path), nullptr, false);
-}
-
-void write_text(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
 }
 
 std::string create_wallet(const std::string& name, std::string* words) {
