@@ -16,27 +16,15 @@ using namespace std::chrono_literals;
 using korb_test::read_json;
 using korb_test::read_text;
 
-class Answers : public korb_test::KorbTest {
- protected:
-  std::string add(const std::string& name) {
-    std::string words, id, error;
-    EXPECT_TRUE(korb_app::generate_mnemonic(words));
-    EXPECT_TRUE(korb_app::add_wallet(name, words, id, error)) << error;
-    return id;
-  }
-  // Writes the request a game makes and answers the path its reply will have.
-  std::string request(const std::string& id, std::int64_t ts) {
-    korb_test::write_text(data_dir() + "/connect/" + id + ".req.json",
-                          "{\"app\": \"O-Stakka\", \"ts\": " + std::to_string(ts) + "}");
-    return data_dir() + "/connect/" + id + ".rep.json";
-  }
-};
+using Answers = korb_test::KorbTest;
+using korb_test::add_wallet;
+using korb_test::write_request;
 
 // Approving with a wallet that is not there would bind the game to nothing, and a game reads
 // only the first reply: both are refused without writing one.
 TEST_F(Answers, approve_and_deny_refuse_without_writing_a_reply) {
-  const std::string wallet = add("Main");
-  const std::string reply = request("w1000", korb_app::unix_seconds_now());
+  const std::string wallet = add_wallet("Main");
+  const std::string reply = write_request("w1000", korb_app::unix_seconds_now());
   std::string error;
   EXPECT_FALSE(korb_app::approve_request("w1000", "w42", error));
   EXPECT_NE(error.find("no wallet with id w42"), std::string::npos) << error;
@@ -59,9 +47,9 @@ TEST_F(Answers, watch_rounds_approve_only_live_requests) {
   EXPECT_FALSE(korb_app::is_request_live(asked, 1001 + korb_app::request_live_seconds));
   EXPECT_TRUE(korb_app::is_request_live(asked, 970));
 
-  const std::string wallet = add("Main");
+  const std::string wallet = add_wallet("Main");
   const std::int64_t now = korb_app::unix_seconds_now();
-  const std::string fresh = request("w1001", now), stale = request("w1000", now - 600);
+  const std::string fresh = write_request("w1001", now), stale = write_request("w1000", now - 600);
   std::set<std::string> failed;
   std::vector<std::string> said;
   const auto report = [&](const std::string& line) { said.push_back(line); };
@@ -77,8 +65,8 @@ TEST_F(Answers, watch_rounds_approve_only_live_requests) {
 // `korb watch` as a program: it warns that it approves everything, answers a waiting request
 // within a game's poll, and stops cleanly when told to.
 TEST_F(Answers, korb_watch_approves_until_stopped) {
-  const std::string wallet = add("Main");
-  const std::string reply = request("w1000", korb_app::unix_seconds_now());
+  const std::string wallet = add_wallet("Main");
+  const std::string reply = write_request("w1000", korb_app::unix_seconds_now());
   const std::string log = root_ + "/watch.log";
   test_children::Guard children;
   const pid_t watcher =
@@ -94,10 +82,10 @@ TEST_F(Answers, korb_watch_approves_until_stopped) {
 // `korb approve` and `korb deny` started at once on one request, round after round, as real
 // programs: exactly one answer counts, the other fails saying so, and the reply is the winner's.
 TEST_F(Answers, of_two_answers_at_once_exactly_one_counts) {
-  const std::string wallet = add("Racer");
+  const std::string wallet = add_wallet("Racer");
   constexpr int rounds = 20;
   auto id_of = [](int i) { return "w" + std::to_string(1000 + i); };
-  for (int i = 0; i < rounds; ++i) request(id_of(i), korb_app::unix_seconds_now());
+  for (int i = 0; i < rounds; ++i) write_request(id_of(i), korb_app::unix_seconds_now());
   test_children::Guard children;
   const std::string log_a = root_ + "/approve.log", log_d = root_ + "/deny.log";
   for (int i = 0; i < rounds; ++i) {
@@ -119,7 +107,7 @@ TEST_F(Answers, of_two_answers_at_once_exactly_one_counts) {
     const std::string loser = read_text(approved == 0 ? log_d : log_a);
     EXPECT_NE(loser.find("connect request " + id + " was already answered"), std::string::npos)
         << loser;
-    EXPECT_EQ(read_json(data_dir() + "/connect/" + id + ".rep.json")["ok"], approved == 0);
+    EXPECT_EQ(read_json(korb::connect_reply_path(id))["ok"], approved == 0);
   }
 }
 

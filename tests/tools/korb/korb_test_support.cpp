@@ -9,6 +9,9 @@
 #include <regex>
 #include <thread>
 
+#include "korb/connect.h"
+#include "tools/korb/wallet_store.h"
+
 namespace korb_test {
 
 namespace {
@@ -90,6 +93,20 @@ std::string create_wallet(const std::string& name, std::string* words) {
     *words = phrase[1];
   }
   return match[1];
+}
+
+std::string add_wallet(const std::string& name) {
+  std::string words, id, error;
+  EXPECT_TRUE(korb_app::generate_mnemonic(words));
+  EXPECT_TRUE(korb_app::add_wallet(name, words, id, error)) << error;
+  return id;
+}
+
+std::string write_request(const std::string& id, std::int64_t ts, const std::string& app,
+                          const std::string& instance) {
+  write_text(korb::connect_request_path(id),
+             nlohmann::json{{"app", app}, {"id", id}, {"instance", instance}, {"ts", ts}}.dump());
+  return korb::connect_reply_path(id);
 }
 
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -37,6 +38,14 @@ nlohmann::json read_json(const std::string& path);
 // Creates a wallet through the korb program and returns its id ("" on failure). `words`
 // receives the mnemonic it showed.
 std::string create_wallet(const std::string& name, std::string* words = nullptr);
+
+// Makes a wallet in this process, the way korb create does: its id ("" on failure).
+std::string add_wallet(const std::string& name);
+
+// Writes the connect request a game makes and answers the path its reply will have.
+std::string write_request(const std::string& id, std::int64_t ts,
+                          const std::string& app = "O-Stakka",
+                          const std::string& instance = "/games/ostakka");
 
 // Polls `condition` every 10 ms until it holds or `timeout` passes.
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
