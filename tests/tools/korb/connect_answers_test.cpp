@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <future>
+
 #include "child_guard.h"
 #include "korb/atomic_file.h"
 #include "tools/korb/korb_test_support.h"
@@ -83,31 +85,23 @@ TEST_F(Answers, korb_watch_approves_until_stopped) {
 // programs: exactly one answer counts, the other fails saying so, and the reply is the winner's.
 TEST_F(Answers, of_two_answers_at_once_exactly_one_counts) {
   const std::string wallet = add_wallet("Racer");
-  constexpr int rounds = 20;
-  auto id_of = [](int i) { return "w" + std::to_string(1000 + i); };
-  for (int i = 0; i < rounds; ++i) write_request(id_of(i), korb_app::unix_seconds_now());
-  test_children::Guard children;
-  const std::string log_a = root_ + "/approve.log", log_d = root_ + "/deny.log";
-  for (int i = 0; i < rounds; ++i) {
-    const std::string id = id_of(i);
-    pid_t approve = 0, deny = 0;
+  for (int i = 0; i < 20; ++i) {
+    const std::string id = "w" + std::to_string(1000 + i);
+    write_request(id, korb_app::unix_seconds_now());
+    const std::vector<std::string> approve = {"approve", id, "--wallet", wallet};
+    const std::vector<std::string> deny = {"deny", id};
     // Alternate which starts first, so neither side is always ahead.
-    for (int side = 0; side < 2; ++side) {
-      if ((side + i) % 2 == 0) {
-        approve = children.add(korb_test::start_korb({"approve", id, "--wallet", wallet}, log_a));
-      } else {
-        deny = children.add(korb_test::start_korb({"deny", id}, log_d));
-      }
-    }
-    children.forget(approve);
-    children.forget(deny);
-    const int approved = korb_test::wait_korb(approve), denied = korb_test::wait_korb(deny);
-    ASSERT_EQ((approved == 0) + (denied == 0), 1) << id << ": " << approved << " " << denied;
-    EXPECT_EQ(approved == 0 ? denied : approved, 1);
-    const std::string loser = read_text(approved == 0 ? log_d : log_a);
-    EXPECT_NE(loser.find("connect request " + id + " was already answered"), std::string::npos)
-        << loser;
-    EXPECT_EQ(read_json(korb::connect_reply_path(id))["ok"], approved == 0);
+    auto one = std::async(std::launch::async, korb_test::run_korb, i % 2 ? deny : approve, 30s);
+    auto two = std::async(std::launch::async, korb_test::run_korb, i % 2 ? approve : deny, 30s);
+    const korb_test::RunResult first = one.get(), second = two.get();
+    const korb_test::RunResult& approved = i % 2 ? second : first;
+    const korb_test::RunResult& loser =
+        approved.exit_code == 0 ? (i % 2 ? first : second) : approved;
+    ASSERT_EQ((first.exit_code == 0) + (second.exit_code == 0), 1) << id;
+    EXPECT_EQ(loser.exit_code, 1);
+    EXPECT_NE(loser.err.find("connect request " + id + " was already answered"), std::string::npos)
+        << loser.err;
+    EXPECT_EQ(read_json(korb::connect_reply_path(id))["ok"], approved.exit_code == 0);
   }
 }
 

@@ -103,46 +103,63 @@ class KorbWindowTest : public korb_test::KorbTest {
   static json reply(const std::string& id) { return read_json(korb::connect_reply_path(id)); }
 };
 
-// Approve answers with the wallet chosen (kept across a refresh), but never with one whose file
-// is damaged; Deny refuses. Scripts click both buttons by the positions the header publishes.
-TEST_F(KorbWindowTest, approve_and_deny_answer_the_selected_request) {
+// A hidden window comes forward for a new request, marks it for a few seconds and explains it in
+// plain text: any program can write a request, so escapes are defused and markup stays literal.
+// Approve answers with the wallet chosen (kept across a refresh), never with one whose file is
+// damaged; Deny refuses. Scripts click both buttons by the positions the header publishes.
+TEST_F(KorbWindowTest, a_request_comes_forward_and_is_answered) {
   add_wallet("First");
   const std::string second = add_wallet("Second");
   const std::string broken = add_wallet("Broken");
   korb_test::write_text(wallet_path(broken), "{\"torn");
+  write_request("w1700000000001", now, "O-Stakka");
   open_window();
-  window->show();
   EXPECT_EQ(window->size(), korb_app::korb_window_size);
   EXPECT_EQ(find<QPushButton>("approve")->geometry(), korb_app::approve_button_rect);
   EXPECT_EQ(find<QPushButton>("deny")->geometry(), korb_app::deny_button_rect);
   auto* requests = find<QListWidget>("requests");
   auto* chooser = find<QComboBox>("wallet_chooser");
+  auto* details = find<QLabel>("request_details");
   EXPECT_EQ(requests->geometry(), korb_app::requests_list_rect);
+  ASSERT_EQ(requests->count(), 1);
+  requests->setCurrentRow(-1);
   EXPECT_FALSE(find<QPushButton>("approve")->isEnabled());
 
-  write_request("w1700000000001", now, "O-Stakka");
-  write_request("w1700000000002", now, "Other game");
+  write_request("w1700000000002", now, "Evil\x1b[2J<b>app</b>", "/opt/\u202Egame");
   window->refresh();
   ASSERT_EQ(requests->count(), 2);
-  EXPECT_TRUE(requests->item(0)->text().contains("O-Stakka asks to connect"));
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(requests->currentRow(), 1);
+  EXPECT_TRUE(requests->item(1)->font().bold());
+  EXPECT_NE(requests->item(1)->background().style(), Qt::NoBrush);
+  EXPECT_TRUE(find<QLabel>("status")->text().contains("asks to connect"));
+  EXPECT_EQ(details->textFormat(), Qt::PlainText);
+  now += 12;
+  window->refresh();
+  EXPECT_FALSE(requests->item(1)->font().bold());
+  EXPECT_EQ(requests->item(1)->background().style(), Qt::NoBrush);
+  EXPECT_TRUE(
+      details->text().startsWith("Program: Evil?[2J<b>app</b>\nInstallation folder: "
+                                 "/opt/?game\nAsked 12 s ago"))
+      << details->text().toStdString();
+
   ASSERT_EQ(chooser->count(), 3);
-  requests->setCurrentRow(0);
   chooser->setCurrentIndex(2);
   click("approve");
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_TRUE(shown[0].contains("damaged")) << shown[0].toStdString();
-  EXPECT_TRUE(reply("w1700000000001").is_discarded());
-
+  EXPECT_TRUE(reply("w1700000000002").is_discarded());
   chooser->setCurrentIndex(1);
   window->refresh();
+  EXPECT_EQ(requests->currentRow(), 1);
   EXPECT_EQ(chooser->currentData().toString().toStdString(), second);
   click("approve");
-  EXPECT_EQ(reply("w1700000000001"), (json{{"ok", true}, {"wallet_id", second}}));
+  EXPECT_EQ(reply("w1700000000002"), (json{{"ok", true}, {"wallet_id", second}}));
   ASSERT_EQ(requests->count(), 1);
-  EXPECT_TRUE(requests->item(0)->text().startsWith("Other game"));
+  EXPECT_TRUE(requests->item(0)->text().startsWith("O-Stakka asks to connect"));
   requests->setCurrentRow(0);
   click("deny");
-  EXPECT_EQ(reply("w1700000000002"), (json{{"ok", false}}));
+  EXPECT_EQ(reply("w1700000000001"), (json{{"ok", false}}));
   EXPECT_EQ(requests->count(), 0);
   EXPECT_EQ(shown.size(), 1u);
 }
@@ -200,39 +217,6 @@ TEST_F(KorbWindowTest, balances_arrive_from_the_worker_and_the_address_copies) {
   QGuiApplication::clipboard()->clear();
   click("copy_address");
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), address_of(rich));
-}
-
-// A hidden window comes forward for a new request, marks it for a few seconds and explains it in
-// plain text: any program can write a request, so escapes are defused and markup stays literal.
-TEST_F(KorbWindowTest, a_new_request_comes_forward_marked_and_explained) {
-  add_wallet("Main");
-  write_request("w1700000000004", now, "Old game");
-  open_window();
-  auto* requests = find<QListWidget>("requests");
-  auto* details = find<QLabel>("request_details");
-  ASSERT_EQ(requests->count(), 1);
-  requests->setCurrentRow(-1);
-  window->hide();
-
-  write_request("w1700000000005", now, "Evil\x1b[2J<b>app</b>", "/opt/\u202Egame");
-  window->refresh();
-  ASSERT_EQ(requests->count(), 2);
-  EXPECT_TRUE(window->isVisible());
-  EXPECT_EQ(requests->currentRow(), 1);
-  EXPECT_TRUE(requests->item(1)->font().bold());
-  EXPECT_NE(requests->item(1)->background().style(), Qt::NoBrush);
-  EXPECT_TRUE(find<QLabel>("status")->text().contains("asks to connect"));
-  EXPECT_EQ(details->textFormat(), Qt::PlainText);
-
-  now += 12;
-  window->refresh();
-  EXPECT_FALSE(requests->item(1)->font().bold());
-  EXPECT_EQ(requests->item(1)->background().style(), Qt::NoBrush);
-  EXPECT_TRUE(
-      details->text().startsWith("Program: Evil?[2J<b>app</b>\nInstallation folder: "
-                                 "/opt/?game\nAsked 12 s ago"))
-      << details->text().toStdString();
-  EXPECT_EQ(requests->currentRow(), 1);
 }
 
 }  // namespace
