@@ -32,10 +32,7 @@ TEST(command_line, option_forms_and_the_secret_wipe) {
   const auto approve = parsed({"approve", "--wallet", "w2", "w9"});
   EXPECT_EQ(approve.request_id, "w9");
   EXPECT_EQ(approve.wallet_id, "w2");
-  const auto verify = parsed({"verify-message", "--", "--odd message", "02ab", "sig"});
-  EXPECT_EQ(verify.message, "--odd message");
-  EXPECT_EQ(verify.public_key, "02ab");
-  EXPECT_EQ(verify.signature, "sig");
+  EXPECT_EQ(parsed({"sign-message", "w1", "--", "--odd message"}).message, "--odd message");
 }
 
 TEST(command_line, mistakes_are_named) {
