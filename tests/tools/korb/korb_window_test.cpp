@@ -30,15 +30,6 @@ using korb_test::read_json;
 using korb_test::write_request;
 using nlohmann::json;
 
-QApplication& application() {
-  static int argc = 1;
-  static char name[] = "korb_window_test";
-  static char* argv[] = {name, nullptr};
-  // Never destroyed: Qt's own thread storage must outlive it at process exit.
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
-
 class KorbWindowTest : public korb_test::KorbTest {
  protected:
   std::vector<QString> shown;
@@ -51,7 +42,11 @@ class KorbWindowTest : public korb_test::KorbTest {
 
   void SetUp() override {
     KorbTest::SetUp();
-    application();
+    static int argc = 1;
+    static char name[] = "korb_window_test";
+    static char* argv[] = {name, nullptr};
+    // Never destroyed: Qt's own thread storage must outlive it at process exit.
+    if (QApplication::instance() == nullptr) new QApplication(argc, argv);
   }
   // A worker may still be in read_balance, which reads this fixture.
   void TearDown() override {

@@ -1,6 +1,5 @@
 // Names go into the registry as JSON and are shown in games and terminals: only trimmed, bounded,
-// printable UTF-8 gets in. The store's files under damage and hostile ids are the commands
-// test's; the registry lock between programs is the registry test's.
+// printable UTF-8 gets in. The rest of the store is checked through the program (commands test).
 #include "tools/korb/wallet_store.h"
 
 #include <gtest/gtest.h>
