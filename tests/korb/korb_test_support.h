@@ -1,27 +1,16 @@
 #pragma once
 // Shared by the bridge tests: a fresh data directory per test, small file helpers, sinks that
-// record what the bridge reports, and a mutator for the fuzz-style reader tests.
-#include <grp.h>
+// record what the bridge reports, and keys worked out by an outside implementation.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <mutex>
-#include <random>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "child_guard.h"
 #include "korb/data_directory.h"
 #include "korb/registry.h"
 #include "korb/session.h"
@@ -46,35 +35,15 @@ inline std::string read_text(const std::string& path) {
 
 inline void write_text(const std::string& path, const std::string& text) {
   fs::create_directories(fs::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-// What the sinks received, for assertions.
-struct Recorded {
-  std::mutex mutex;
-  std::vector<std::string> lines;
-  std::vector<std::string> events;
-};
-inline Recorded& recorded() {
-  static Recorded r;
-  return r;
-}
-inline void record_line(const std::string& line) {
-  std::lock_guard<std::mutex> g(recorded().mutex);
-  recorded().lines.push_back(line);
-}
-inline void record_event(const std::string& event) {
-  std::lock_guard<std::mutex> g(recorded().mutex);
-  recorded().events.push_back(event);
-}
-inline std::vector<std::string> recorded_lines() {
-  std::lock_guard<std::mutex> g(recorded().mutex);
-  return recorded().lines;
-}
-inline std::vector<std::string> recorded_events() {
-  std::lock_guard<std::mutex> g(recorded().mutex);
-  return recorded().events;
+// What the text and event sinks received.
+inline std::mutex recorded_mutex;
+inline std::vector<std::string> lines_seen, events_seen;
+inline std::vector<std::string> recorded(const std::vector<std::string>& list) {
+  std::lock_guard<std::mutex> g(recorded_mutex);
+  return list;
 }
 // "[OW-KORB]" then each field behind a unit separator.
 inline std::string event_text(const std::vector<std::string>& fields) {
@@ -96,7 +65,6 @@ namespace abandon_keys {
 inline const char* const receive_0_address = "18pBoqRpHUYf9udsab5G9LT3vQUPxEyMFf";
 inline const char* const receive_1_address = "15QVfsvs8n6eoZgjH4e48A9BxLS7EMeWq6";
 inline const char* const receive_2_address = "1MAsTYXd74TdXZYB1smQBAc6C4q5a3QsAa";
-inline const char* const receive_4_address = "1DJkfQg5c5CCdwQe9jefqKABYWYAJiNacF";
 inline const char* const receive_5_address = "199ffw9X3CGnZwcuF5Uq8V8cgw8t4b87Gq";
 inline const char* const receive_last_address = "13zaNBG4HrVRXRUsz13nkt1xMfkoAEx92z";  // 2^31 - 1
 inline const char* const identity_public_key =
@@ -139,12 +107,18 @@ class KorbTest : public ::testing::Test {
     korb::clear_session();
     korb::use_wallet("");
     {
-      std::lock_guard<std::mutex> g(recorded().mutex);
-      recorded().lines.clear();
-      recorded().events.clear();
+      std::lock_guard<std::mutex> g(recorded_mutex);
+      lines_seen.clear();
+      events_seen.clear();
     }
-    wallet::set_text_sink(&record_line);
-    wallet::set_event_sink(&record_event);
+    wallet::set_text_sink([](const std::string& line) {
+      std::lock_guard<std::mutex> g(recorded_mutex);
+      lines_seen.push_back(line);
+    });
+    wallet::set_event_sink([](const std::string& event) {
+      std::lock_guard<std::mutex> g(recorded_mutex);
+      events_seen.push_back(event);
+    });
   }
   void TearDown() override {
     korb::clear_session();
@@ -157,8 +131,8 @@ class KorbTest : public ::testing::Test {
   std::string wallet_path(const std::string& id) const {
     return data_dir() + "/wallets/" + id + "/wallet.json";
   }
-  void write_registry(const nlohmann::json& registry) const {
-    write_text(data_dir() + "/wallets.json", registry.dump(2));
+  void write_registry(const std::string& registry) const {
+    write_text(data_dir() + "/wallets.json", registry);
   }
   // An HD wallet file in the registry's folder layout.
   void write_hd_wallet(const std::string& id, const std::string& mnemonic,
@@ -170,7 +144,7 @@ class KorbTest : public ::testing::Test {
   // Lists, binds and loads the single wallet w1 as the game does at start-up.
   void load_wallet(nlohmann::json extra = nlohmann::json::object(),
                    const char* mnemonic = mnemonic_abandon) const {
-    write_registry(nlohmann::json::parse(R"({"wallets": [{"id": "w1", "name": "Wallet 1"}]})"));
+    write_registry(R"({"wallets": [{"id": "w1", "name": "Wallet 1"}]})");
     write_hd_wallet("w1", mnemonic, std::move(extra));
     korb::attach_app("/games/ostakka", "O-Stakka");
     ASSERT_TRUE(korb::ensure_session());
@@ -178,54 +152,5 @@ class KorbTest : public ::testing::Test {
 
   std::string root_;
 };
-
-// The unprivileged user the other-user cases act as.
-inline constexpr uid_t other_uid = 65534;
-
-// Runs `body` in a child process as `other_uid` and answers its exit code, or -1 when it did
-// not finish within ten seconds (it is killed and reaped either way). Only root can change
-// user: callers skip with a reason otherwise. The child makes no allocations of its own before
-// `body`, and `body` should stick to plain system calls.
-inline int run_as_other_user(const std::function<int()>& body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (setgroups(0, nullptr) != 0 || setgid(other_uid) != 0 || setuid(other_uid) != 0) _exit(98);
-    _exit(body());
-  }
-  if (pid < 0) return -1;
-  int status = 0;
-  for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 5) {
-    if (waited > 10000) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-#define SKIP_UNLESS_ROOT() \
-  if (geteuid() != 0)      \
-  GTEST_SKIP() << "acting as another local user needs root (this runs as uid " << geteuid() << ")"
-
-// A child runs `write_once(i)` for i = 0, 1, ... until it is killed at a random moment; after each
-// of `rounds` kills `check(round)` looks at what the writer left behind.
-inline void kill_writer_at_random_moments(int rounds,
-                                          const std::function<void(unsigned)>& write_once,
-                                          const std::function<void(int)>& check) {
-  std::mt19937 rng(std::random_device{}());
-  for (int round = 0; round < rounds && !::testing::Test::HasFatalFailure(); ++round) {
-    test_children::Guard child;
-    const pid_t pid = child.add(fork());
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      for (unsigned i = 0;; ++i) write_once(i);
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(200 + rng() % 15000));
-    child.kill_now(pid);
-    check(round);
-  }
-}
 
 }  // namespace korb_test

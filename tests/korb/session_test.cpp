@@ -2,43 +2,39 @@
 // wallet file holds the mnemonic: a wrong load pays from the wrong key, a torn save loses coins.
 #include "korb/session.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-
 #include <atomic>
 #include <chrono>
-#include <random>
 #include <thread>
 
 #include "korb/atomic_file.h"
 #include "korb_test_support.h"
-#include "wallet/hd_keys.h"
-#include "wallet/http_test_seam.h"
 #include "wallet/signatures.h"
 
 namespace {
 
 namespace abandon_keys = korb_test::abandon_keys;
-using korb_test::event_text;
-using korb_test::KorbTest;
+using korb_test::mnemonic_abandon;
+using korb_test::mnemonic_legal;
 using korb_test::read_text;
 using korb_test::write_text;
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-class session : public KorbTest {
+class session : public korb_test::KorbTest {
  protected:
   void SetUp() override {
     KorbTest::SetUp();
-    write_registry(Json::parse(R"({"wallets": [{"id": "w1", "name": "Main"}]})"));
+    write_registry(R"({"wallets": [{"id": "w1", "name": "Main"}]})");
   }
   // Binds w1 (the only wallet) as the game does at start-up.
   void attach() { korb::attach_app("/games/ostakka", "O-Stakka"); }
   wallet::WalletSession snapshot() {
     std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
     return wallet::session();
+  }
+  void set_handle(const char* handle) {
+    std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
+    wallet::session().paymail_handle = handle;
   }
 };
 
@@ -49,30 +45,24 @@ TEST_F(session, the_payment_address_follows_the_counters_in_the_file) {
   const struct {
     Json recv, show;
     std::array<uint32_t, 6> counters;
-    uint32_t shown;
     const char* address;
   } cases[] = {
-      {{0, 4, 0, 0, 0, 0}, 9, {0, 4, 0, 0, 0, 0}, 4, abandon_keys::receive_4_address},
       {Json::parse(R"([1, 2, "3", -4, 5.5, 6, 7, 8])"),
        1,
        {1, 2, 0, 0, 0, 6},
-       1,
        abandon_keys::receive_1_address},
       {{0, 4294967295u, 0, 0, 0, 2147483648u},
        2147483650u,
        {0, 2147483647u, 0, 0, 0, 2147483647u},
-       2147483647u,
        abandon_keys::receive_last_address},
   };
   for (const auto& c : cases) {
-    write_hd_wallet("w1", korb_test::mnemonic_abandon, {{"recv", c.recv}, {"show", c.show}});
+    write_hd_wallet("w1", mnemonic_abandon, {{"recv", c.recv}, {"show", c.show}});
     korb::clear_session();
     attach();
     ASSERT_TRUE(korb::is_connected()) << c.recv;
     const auto s = snapshot();
-    EXPECT_TRUE(s.hd);
     EXPECT_EQ(s.recv, c.counters);
-    EXPECT_EQ(s.show, c.shown);
     EXPECT_EQ(s.payment_address, c.address);
     EXPECT_EQ(s.identity_public_key, abandon_keys::identity_public_key);
   }
@@ -81,7 +71,7 @@ TEST_F(session, the_payment_address_follows_the_counters_in_the_file) {
 // A wallet folder or file that is a symlink could only be there to hand the game someone else's
 // keys: it is neither loaded nor written through; nor is a file another user owns.
 TEST_F(session, wallet_folders_and_files_not_of_the_user_s_own_are_refused) {
-  write_hd_wallet("w1", korb_test::mnemonic_abandon);
+  write_hd_wallet("w1", mnemonic_abandon);
   attach();
   ASSERT_TRUE(korb::ensure_session());
   const std::string folder = data_dir() + "/wallets/w1";
@@ -100,68 +90,32 @@ TEST_F(session, wallet_folders_and_files_not_of_the_user_s_own_are_refused) {
   {
     // Bound and loaded from before: a save must not write through the link either.
     std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
-    wallet::session().mnemonic = korb_test::mnemonic_abandon;
+    wallet::session().mnemonic = mnemonic_abandon;
     wallet::session().hd = true;
     EXPECT_FALSE(korb::save_session());
   }
   EXPECT_TRUE(fs::is_symlink(folder + "/wallet.json"));
   fs::remove(folder + "/wallet.json");
   fs::copy_file(elsewhere + "/wallet.json", folder + "/wallet.json");
-  if (geteuid() == 0 && chown((folder + "/wallet.json").c_str(), korb_test::other_uid, 0) == 0) {
+  if (geteuid() == 0 && chown((folder + "/wallet.json").c_str(), 65534, 0) == 0) {
     refused("a file another user owns");
   }
 }
 
-// The attack itself, as another local user: with the folders private they cannot swap a wallet
-// folder; with folders an earlier version left open they can, and the swapped folder is refused.
-TEST_F(session, another_user_cannot_swap_a_wallet_folder) {
-  SKIP_UNLESS_ROOT();
-  write_hd_wallet("w1", korb_test::mnemonic_abandon);
-  attach();
-  ASSERT_TRUE(korb::ensure_session());
-  ASSERT_EQ(chmod(root_.c_str(), 0711), 0);  // the other user may pass through the test folder
-  const std::string wallets = data_dir() + "/wallets";
-  const std::string mine = wallets + "/w1", moved = wallets + "/w1.old";
-  const std::string file = mine + "/wallet.json";
-  const std::string theirs = std::string("{\"mnemonic\": \"") + korb_test::mnemonic_legal +
-                             "\", \"recv\": [0, 0, 0, 0, 0, 0]}";
-  auto swap = [&] {
-    if (rename(mine.c_str(), moved.c_str()) != 0) return 1;
-    if (mkdir(mine.c_str(), 0777) != 0) return 2;
-    const int fd = open(file.c_str(), O_WRONLY | O_CREAT, 0644);
-    const bool written =
-        fd >= 0 && write(fd, theirs.data(), theirs.size()) == static_cast<ssize_t>(theirs.size());
-    return written ? 0 : 3;
-  };
-  EXPECT_EQ(korb_test::run_as_other_user(swap), 1) << "private folders: the rename is refused";
-
-  ASSERT_EQ(chmod(data_dir().c_str(), 0777), 0);  // as an earlier version left them
-  ASSERT_EQ(chmod(wallets.c_str(), 0777), 0);
-  ASSERT_EQ(korb_test::run_as_other_user(swap), 0);
-  korb::clear_session();
-  EXPECT_FALSE(korb::ensure_session());
-  struct stat st {};
-  ASSERT_EQ(stat(data_dir().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 077, 0u) << "the data folder is closed again";
-}
-
+// The last one is twelve known words whose checksum fails only in the final bits.
 TEST_F(session, a_bad_mnemonic_leaves_the_session_empty) {
   const std::string eleven =
       "abandon abandon abandon abandon abandon abandon abandon abandon "
       "abandon abandon about";
   for (const std::string& phrase :
-       {eleven, std::string(korb_test::mnemonic_abandon) + " abandon",
-        std::string("abandon abandon abandon abandon abandon abandon abandon abandon abandon "
-                    "abandon abandon zzzz"),
+       {eleven, std::string(mnemonic_abandon) + " abandon", "zzzz " + eleven,
         std::string("abandon abandon abandon abandon abandon abandon abandon abandon abandon "
                     "abandon abandon abandon")}) {
     write_hd_wallet("w1", phrase);
     attach();
     EXPECT_FALSE(korb::ensure_session()) << phrase;
-    EXPECT_FALSE(korb::is_connected()) << phrase;
-    auto s = snapshot();
     EXPECT_FALSE(wallet::session_loaded());
-    EXPECT_TRUE(s.mnemonic.empty());
+    EXPECT_TRUE(snapshot().mnemonic.empty());
   }
 }
 
@@ -173,39 +127,30 @@ TEST_F(session, a_single_key_wallet_loads_but_never_counts_as_connected) {
 
   write_text(wallet_path("w1"), Json({{"priv", keys.private_key}, {"paymail", "bob"}}).dump());
   ASSERT_TRUE(korb::ensure_session());
-  auto s = snapshot();
-  EXPECT_FALSE(s.hd);
-  EXPECT_EQ(s.payment_public_key, keys.public_key);
-  EXPECT_EQ(s.payment_address, keys.address);
+  EXPECT_EQ(snapshot().payment_address, keys.address);
   EXPECT_FALSE(korb::is_connected());
-
   std::string pub, sig, error;
   EXPECT_FALSE(korb::identity_sign("hello", pub, sig, error));
-  EXPECT_EQ(error, "Korb HD wallet not connected");
-  std::string priv;
-  EXPECT_FALSE(korb::encryption_keys(pub, priv, error));
   EXPECT_EQ(error, "Korb HD wallet not connected");
   EXPECT_FALSE(korb::save_session()) << "a single-key wallet is never rewritten in the HD form";
 }
 
 TEST_F(session, nothing_bound_or_nothing_readable_loads_nothing) {
-  write_registry(Json::parse(R"({"wallets": [{"id": "w1"}, {"id": "w2"}]})"));
-  write_hd_wallet("w1", korb_test::mnemonic_abandon);
+  write_registry(R"({"wallets": [{"id": "w1"}, {"id": "w2"}]})");
+  write_hd_wallet("w1", mnemonic_abandon);
   attach();
   EXPECT_FALSE(korb::ensure_session());
-  EXPECT_FALSE(korb::is_connected());
   std::string address, paymail;
   bool hd = true;
   EXPECT_FALSE(korb::wallet_info(address, paymail, hd));
-
-  korb::bind_wallet("w2");  // bound, but its file is missing
-  EXPECT_FALSE(korb::ensure_session());
+  korb::bind_wallet("w2");
+  EXPECT_FALSE(korb::ensure_session()) << "bound, but its file is missing";
   write_text(wallet_path("w2"), "{\"mnemonic\": ");
   EXPECT_FALSE(korb::ensure_session());
 }
 
 TEST_F(session, wallet_info_reads_the_file_without_loading_keys) {
-  write_hd_wallet("w1", korb_test::mnemonic_abandon,
+  write_hd_wallet("w1", mnemonic_abandon,
                   {{"address", "1FromTheFile"}, {"paymail", "@Alice@elsewhere.example"}});
   attach();
   std::string address, paymail;
@@ -220,102 +165,48 @@ TEST_F(session, wallet_info_reads_the_file_without_loading_keys) {
   ASSERT_TRUE(korb::wallet_info(address, paymail, hd));
   EXPECT_FALSE(hd);
   EXPECT_EQ(address, "1Legacy");
-  EXPECT_EQ(paymail, "");
-
-  write_text(wallet_path("w1"), R"({"address": "1Nothing"})");
-  EXPECT_FALSE(korb::wallet_info(address, paymail, hd));
 }
 
 TEST_F(session, signing_and_encryption_use_the_identity_and_encryption_paths) {
-  write_hd_wallet("w1", korb_test::mnemonic_legal);
+  write_hd_wallet("w1", mnemonic_legal);
   attach();
   std::string pub, sig, error;
   ASSERT_TRUE(korb::identity_sign("OW1|score|arcade|alice|alice|1|x", pub, sig, error)) << error;
   EXPECT_EQ(pub, korb_test::legal_keys::identity_public_key);
-  EXPECT_EQ(sig.size(), 88u);
   EXPECT_TRUE(wallet::verify_message("OW1|score|arcade|alice|alice|1|x", pub, sig));
   EXPECT_FALSE(wallet::verify_message("OW1|score|arcade|alice|alice|2|x", pub, sig));
-
   std::string priv;
   ASSERT_TRUE(korb::encryption_keys(pub, priv, error)) << error;
   EXPECT_EQ(pub, korb_test::legal_keys::encryption.public_key);
   EXPECT_EQ(priv, korb_test::legal_keys::encryption.private_key);
 }
 
-TEST_F(session, save_writes_the_hd_form_that_loads_back_the_same) {
-  Json owned = Json::parse(R"([{"origin": "o1", "txid": "t1", "vout": 2, "hidden": true,
-      "name": "Gem"}, {"origin": ""}, 7, {"origin": "o2", "txid": "t2", "vout": 0, "created": true}])");
-  Json contacts = Json::parse(R"([{"dest": "bob@x", "note": "n", "extra": [1]}])");
-  write_hd_wallet("w1", korb_test::mnemonic_legal,
-                  {{"recv", {0, 3, 0, 0, 0, 2}},
-                   {"show", 2},
-                   {"backup", true},
-                   {"paymail", "alice"},
-                   {"ord_avatar", "o1_0"},
-                   {"ord_owned", owned},
-                   {"contacts", contacts}});
-  attach();
-  ASSERT_TRUE(korb::ensure_session());
-  const auto before = snapshot();
-  ASSERT_TRUE(korb::save_session());
-
-  const std::string text = read_text(wallet_path("w1"));
-  EXPECT_NE(text.back(), '\n');
-  Json file = Json::parse(text);
-  EXPECT_EQ(text, file.dump(2)) << "sorted keys, two-space indent";
-  EXPECT_EQ(file["version"], 2);
-  EXPECT_EQ(file["mnemonic"], korb_test::mnemonic_legal);
-  EXPECT_EQ(file["identity"], before.identity_address);
-  EXPECT_EQ(file["address"], before.payment_address);
-  EXPECT_EQ(file["contacts"], contacts);
-  EXPECT_EQ(file["ord_owned"], Json::parse(R"([{"origin": "o1", "txid": "t1", "vout": 2,
-      "hidden": true, "name": "Gem", "created": false}, {"origin": "o2", "txid": "t2", "vout": 0,
-      "created": true}])"));
-
-  korb::clear_session();
-  ASSERT_TRUE(korb::ensure_session());
-  const auto after = snapshot();
-  EXPECT_EQ(after.recv, before.recv);
-  EXPECT_EQ(after.show, 2u);
-  EXPECT_TRUE(after.backup);
-  EXPECT_EQ(after.paymail_handle, "alice");
-  EXPECT_EQ(after.ord_avatar, "o1_0");
-  EXPECT_EQ(after.payment_address, before.payment_address);
-}
-
 // The game saves only to add the name it learned. The wallet application may have changed the
 // file since the load (new receive addresses, a confirmed backup, contacts, members the game does
 // not know); writing back the session's older copy would undo that.
 TEST_F(session, save_keeps_what_the_wallet_application_changed_since_the_load) {
-  write_hd_wallet("w1", korb_test::mnemonic_abandon, {{"recv", {0, 1, 0, 0, 0, 0}}, {"show", 1}});
+  write_hd_wallet("w1", mnemonic_abandon, {{"recv", {0, 1, 0, 0, 0, 0}}, {"show", 1}});
   attach();
   ASSERT_TRUE(korb::ensure_session());
-  const Json contacts = Json::parse(R"([{"dest": "bob@x", "note": "n"}])");
-  write_hd_wallet("w1", korb_test::mnemonic_abandon,
-                  {{"recv", {0, 5, 0, 0, 0, 2}},
-                   {"show", 5},
-                   {"backup", true},
-                   {"contacts", contacts},
-                   {"ord_avatar", "a_0"},
-                   {"label", "kept"}});
-  {
-    std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
-    wallet::session().paymail_handle = "alice";
-  }
+  const Json changed = Json::parse(R"({"recv": [0, 5, 0, 0, 0, 2], "show": 5, "backup": true,
+      "contacts": [{"dest": "bob@x"}], "ord_avatar": "a_0", "label": "kept"})");
+  write_hd_wallet("w1", mnemonic_abandon, changed);
+  set_handle("alice");
   ASSERT_TRUE(korb::save_session());
-  Json file = Json::parse(read_text(wallet_path("w1")));
+  const std::string text = read_text(wallet_path("w1"));
+  Json file = Json::parse(text);
+  EXPECT_EQ(text, file.dump(2)) << "sorted keys, two-space indent, as the wallet application";
+  EXPECT_EQ(file["version"], 2);
   EXPECT_EQ(file["paymail"], "alice");
-  EXPECT_EQ(file["mnemonic"], korb_test::mnemonic_abandon);
-  EXPECT_EQ(file["recv"], Json({0, 5, 0, 0, 0, 2}));
-  EXPECT_EQ(file["show"], 5);
-  EXPECT_EQ(file["backup"], true);
-  EXPECT_EQ(file["contacts"], contacts);
-  EXPECT_EQ(file["ord_avatar"], "a_0");
-  EXPECT_EQ(file["label"], "kept");
+  EXPECT_EQ(file["mnemonic"], mnemonic_abandon);
+  for (const auto& item : changed.items()) EXPECT_EQ(file[item.key()], item.value()) << item.key();
   EXPECT_EQ(file["address"], abandon_keys::receive_5_address);
+  korb::clear_session();
+  ASSERT_TRUE(korb::ensure_session());
+  EXPECT_EQ(file["identity"], snapshot().identity_address);
 
   // A folder that now holds another wallet, or a file that does not read, is never replaced.
-  for (const std::string& other : {Json({{"mnemonic", korb_test::mnemonic_legal}}).dump(),
+  for (const std::string& other : {Json({{"mnemonic", mnemonic_legal}}).dump(),
                                    std::string(R"({"mnemonic": "abandon abandon)"),
                                    Json({{"priv", std::string(64, '1')}}).dump()}) {
     write_text(wallet_path("w1"), other);
@@ -327,13 +218,10 @@ TEST_F(session, save_keeps_what_the_wallet_application_changed_since_the_load) {
 // The wallet application changes the wallet file while holding the registry lock. A save that
 // does not wait for it writes over that change or has its own name written over.
 TEST_F(session, save_waits_for_the_wallet_application_s_change_to_the_file) {
-  write_hd_wallet("w1", korb_test::mnemonic_abandon, {{"recv", {0, 1, 0, 0, 0, 0}}});
+  write_hd_wallet("w1", mnemonic_abandon, {{"recv", {0, 1, 0, 0, 0, 0}}});
   attach();
   ASSERT_TRUE(korb::ensure_session());
-  {
-    std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
-    wallet::session().paymail_handle = "alice";
-  }
+  set_handle("alice");
   std::atomic<bool> done{false};
   std::thread saver;
   {
@@ -356,22 +244,17 @@ TEST_F(session, save_waits_for_the_wallet_application_s_change_to_the_file) {
 }
 
 TEST_F(session, refresh_follows_the_wallet_application_s_changes) {
-  write_hd_wallet(
-      "w1", korb_test::mnemonic_abandon,
-      {{"recv", {0, 4, 0, 0, 0, 0}}, {"show", 4}, {"paymail", "alice"}, {"ord_avatar", "a_0"}});
+  write_hd_wallet("w1", mnemonic_abandon,
+                  {{"recv", {0, 4, 0, 0, 0, 0}}, {"show", 4}, {"paymail", "alice"}});
   attach();
   ASSERT_TRUE(korb::ensure_session());
-
-  // The wallet application lowered the counter and dropped the avatar and the name.
-  write_hd_wallet("w1", korb_test::mnemonic_abandon, {{"recv", {0, 2, 0, 0, 0, 0}}, {"show", 4}});
+  // The wallet application lowered the counter and dropped the name.
+  write_hd_wallet("w1", mnemonic_abandon, {{"recv", {0, 2, 0, 0, 0, 0}}, {"show", 4}});
   korb::refresh_session();
   auto s = snapshot();
-  EXPECT_EQ(s.recv[1], 2u);
   EXPECT_EQ(s.show, 2u);
   EXPECT_EQ(s.payment_address, abandon_keys::receive_2_address);
-  EXPECT_EQ(s.ord_avatar, "");
   EXPECT_EQ(s.paymail_handle, "");
-
   // A file caught half-written changes nothing.
   write_text(wallet_path("w1"), "{\"recv\": [0, 9");
   korb::refresh_session();
@@ -379,9 +262,8 @@ TEST_F(session, refresh_follows_the_wallet_application_s_changes) {
 }
 
 TEST_F(session, clear_wipes_every_secret) {
-  write_hd_wallet("w1", korb_test::mnemonic_abandon);
+  write_hd_wallet("w1", mnemonic_abandon);
   attach();
-  ASSERT_TRUE(korb::ensure_session());
   std::string pub, sig, error;
   ASSERT_TRUE(korb::identity_sign("m", pub, sig, error));  // fills the seed cache
   korb::clear_session();
@@ -392,60 +274,6 @@ TEST_F(session, clear_wipes_every_secret) {
   EXPECT_FALSE(s.seed_ready);
   EXPECT_EQ(s.seed, (std::array<unsigned char, 64>{}));
   EXPECT_EQ(s.master_key, (std::array<unsigned char, 32>{}));
-  EXPECT_TRUE(s.identity_public_key.empty());
-}
-
-TEST_F(session, session_ready_announces_the_full_paymail_address) {
-  write_hd_wallet("w1", korb_test::mnemonic_abandon, {{"paymail", "$Alice "}});
-  attach();
-  ASSERT_TRUE(korb::ensure_session());
-  korb::session_ready();
-  EXPECT_EQ(korb_test::recorded_events().back(), event_text({"paymail", "alice@orbweave.test"}));
-  EXPECT_EQ(korb::paymail_address(), "alice@orbweave.test");
-}
-
-TEST_F(session, the_status_snapshot_reports_the_loaded_wallet) {
-  // Nothing listens here: the balance reads fail at once and the balance stays unknown.
-  wallet::NetworkEndpoints closed;
-  closed.service_host = "svc.invalid";
-  closed.service_ip = "127.0.0.1";
-  closed.service_port = 9;
-  closed.woc_base = closed.ordinals_api_base = closed.ordinals_content_base = closed.arc_base =
-      "https://127.0.0.1:9";
-  wallet::set_network_endpoints_for_test(closed);
-  write_hd_wallet("w1", korb_test::mnemonic_abandon);
-  attach();
-  korb::StatusSnapshot status;
-  korb::status_snapshot(status);
-  wallet::clear_network_endpoints_for_test();
-  EXPECT_TRUE(status.loaded);
-  EXPECT_TRUE(status.hd);
-  EXPECT_FALSE(status.balance_read);
-  EXPECT_EQ(status.balance, -1);
-  EXPECT_EQ(status.address, abandon_keys::receive_0_address);
-  auto events = korb_test::recorded_events();
-  EXPECT_NE(std::find(events.begin(), events.end(), event_text({"status", "hd"})), events.end());
-}
-
-// A save killed at any moment leaves a wallet file that loads with the same mnemonic.
-TEST_F(session, a_save_killed_at_any_moment_never_loses_the_mnemonic) {
-  write_hd_wallet("w1", korb_test::mnemonic_legal, {{"recv", {0, 1, 0, 0, 0, 0}}});
-  attach();
-  ASSERT_TRUE(korb::ensure_session());
-  korb_test::kill_writer_at_random_moments(
-      25,
-      [](unsigned i) {
-        {
-          std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
-          wallet::session().paymail_handle = (i % 2) ? "alice" : "bob";
-        }
-        (void)korb::save_session();
-      },
-      [&](int round) {
-        korb::clear_session();
-        ASSERT_TRUE(korb::ensure_session()) << "round " << round;
-        EXPECT_EQ(snapshot().mnemonic, korb_test::mnemonic_legal);
-      });
 }
 
 }  // namespace
