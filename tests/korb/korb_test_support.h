@@ -38,12 +38,16 @@ inline void write_text(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-// What the text and event sinks received.
-inline std::mutex recorded_mutex;
-inline std::vector<std::string> lines_seen, events_seen;
-inline std::vector<std::string> recorded(const std::vector<std::string>& list) {
-  std::lock_guard<std::mutex> g(recorded_mutex);
-  return list;
+// What the text and event sinks received, in order.
+inline std::mutex said_mutex;
+inline std::vector<std::string> said_list;
+inline void record(const std::string& text) {
+  std::lock_guard<std::mutex> g(said_mutex);
+  said_list.push_back(text);
+}
+inline std::vector<std::string> said() {
+  std::lock_guard<std::mutex> g(said_mutex);
+  return said_list;
 }
 // "[OW-KORB]" then each field behind a unit separator.
 inline std::string event_text(const std::vector<std::string>& fields) {
@@ -64,8 +68,6 @@ struct PathKeys {
 namespace abandon_keys {
 inline const char* const receive_0_address = "18pBoqRpHUYf9udsab5G9LT3vQUPxEyMFf";
 inline const char* const receive_1_address = "15QVfsvs8n6eoZgjH4e48A9BxLS7EMeWq6";
-inline const char* const receive_2_address = "1MAsTYXd74TdXZYB1smQBAc6C4q5a3QsAa";
-inline const char* const receive_5_address = "199ffw9X3CGnZwcuF5Uq8V8cgw8t4b87Gq";
 inline const char* const receive_last_address = "13zaNBG4HrVRXRUsz13nkt1xMfkoAEx92z";  // 2^31 - 1
 inline const char* const identity_public_key =
     "02ded4e1e697bc768d79dd3f5c95cd56f332fdcf483c2a36933ba6c81d29bcf8b4";
@@ -107,18 +109,11 @@ class KorbTest : public ::testing::Test {
     korb::clear_session();
     korb::use_wallet("");
     {
-      std::lock_guard<std::mutex> g(recorded_mutex);
-      lines_seen.clear();
-      events_seen.clear();
+      std::lock_guard<std::mutex> g(said_mutex);
+      said_list.clear();
     }
-    wallet::set_text_sink([](const std::string& line) {
-      std::lock_guard<std::mutex> g(recorded_mutex);
-      lines_seen.push_back(line);
-    });
-    wallet::set_event_sink([](const std::string& event) {
-      std::lock_guard<std::mutex> g(recorded_mutex);
-      events_seen.push_back(event);
-    });
+    wallet::set_text_sink(&record);
+    wallet::set_event_sink(&record);
   }
   void TearDown() override {
     korb::clear_session();
