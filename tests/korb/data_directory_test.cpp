@@ -86,13 +86,9 @@ TEST_F(data_directory, damaged_files_never_crash_a_reader_or_let_unsafe_values_t
   const std::string wallet_file = data_dir() + "/wallets/w1/wallet.json";
   const std::vector<test_fuzz::FuzzedFile> table = {
       {wallet_file,
-       Json({{"mnemonic", korb_test::mnemonic_abandon},
-             {"recv", {0, 2, 0, 0, 0, 1}},
-             {"show", 1},
-             {"paymail", "alice"},
-             {"ord_owned", Json::parse(R"([{"origin": "o", "vout": 1}])")},
-             {"contacts", Json::array()}})
-           .dump(),
+       R"({"recv": [0, 2, 0, 0, 0, 1], "show": 1, "paymail": "alice", "contacts": [],
+           "ord_owned": [{"origin": "o", "vout": 1}], "mnemonic": ")" +
+           std::string(korb_test::mnemonic_abandon) + "\"}",
        load_w1},
       {wallet_file, Json({{"priv", korb_test::legal_keys::receive_0.private_key}}).dump(), load_w1},
       {data_dir() + "/wallets.json",
@@ -112,11 +108,8 @@ TEST_F(data_directory, damaged_files_never_crash_a_reader_or_let_unsafe_values_t
          ASSERT_TRUE(safe_or_empty(korb::bound_wallet_id()));
        }},
       {data_dir() + "/orbweave_paymail.json",
-       Json({{"self", "alice"},
-             {"host_role", "dev"},
-             {"avatars", {{key, "x"}}},
-             {"names", {{"alice", {{"pubkey", key}, {"ord", "o"}}}}}})
-           .dump(),
+       R"({"self": "alice", "host_role": "dev", "avatars": {")" + key +
+           R"(": "x"}, "names": {"alice": {"ord": "o", "pubkey": ")" + key + "\"}}}",
        [&] {
          (void)korb::find_name_by_pubkey(key);
          if (korb::register_local_name("carol", key, "1Addr").empty()) {

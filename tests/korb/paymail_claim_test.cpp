@@ -119,21 +119,7 @@ std::string stored_role() {
   return it == registry.end() ? "(none)" : it->is_string() ? it->get<std::string>() : "(bad)";
 }
 
-// The role the service reports sets the local quota's role; the default role removes it, and a
-// failed read leaves it as it was.
-TEST_F(PaymailClaimTest, host_role_follows_the_service) {
-  devnet_wallet::admin(g_devnet, "role", {{"pubkey", pubkey_}, {"role", "dev"}});
-  korb::sync_host_role();
-  EXPECT_EQ(stored_role(), "dev");
-  devnet_wallet::admin(g_devnet, "fault",
-                       {{"route", "/api/paymail/quota/"}, {"kind", "status"}, {"status", 503}});
-  devnet_wallet::admin(g_devnet, "role", {{"pubkey", pubkey_}, {"role", "default"}});
-  korb::sync_host_role();
-  EXPECT_EQ(stored_role(), "dev");
-  korb::sync_host_role();
-  EXPECT_EQ(stored_role(), "(none)");
-}
-
+// The role the service reports becomes the local registry's "host_role" (it sets the name quota).
 // The wallet application registers names in the same file while holding the registry lock. A
 // role stored without that lock either writes over such a name or is written over by it, and a
 // role stored over a damaged file drops every name in it.

@@ -3,13 +3,10 @@
 // someone else's name.
 #include "korb/paymail.h"
 
-#include "korb/atomic_file.h"
-#include "korb/platform.h"
 #include "korb_test_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using korb_test::event_text;
 using korb_test::read_text;
 using korb_test::write_text;
@@ -134,32 +131,17 @@ TEST_F(paymail, the_avatar_follows_the_session_and_is_removed_with_it) {
         {{"alice", {{"pubkey", identity()}}}, {"bob", {{"pubkey", key_b}, {"avatar", "b"}}}}}}));
   load_wallet({{"ord_avatar", "insc_0"}});
   ASSERT_EQ(korb::sync_avatar(), "");
-  Json reg = registry();
-  EXPECT_EQ(reg["avatars"][identity()], "insc_0");
-  EXPECT_EQ(reg["names"]["alice"]["avatar"], "insc_0");
-  EXPECT_EQ(reg["names"]["bob"]["avatar"], "b");
-
+  EXPECT_EQ(registry()["avatars"][identity()], "insc_0");
+  EXPECT_EQ(registry()["names"]["alice"]["avatar"], "insc_0");
   {
     std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
     wallet::session().ord_avatar.clear();
   }
   ASSERT_EQ(korb::sync_avatar(), "");
-  reg = registry();
+  const Json reg = registry();
   EXPECT_FALSE(reg["avatars"].contains(identity()));
   EXPECT_FALSE(reg["names"]["alice"].contains("avatar"));
-  EXPECT_EQ(reg["names"]["bob"]["avatar"], "b");
-}
-
-TEST_F(paymail, a_registry_beside_the_executable_moves_into_the_data_directory) {
-  const std::string old_dir = korb::platform::executable_dir() + "/userinfo";
-  const std::string old_file = old_dir + "/orbweave_paymail.json";
-  ASSERT_FALSE(fs::exists(old_file)) << "left over from an earlier run";
-  write_text(old_file, R"({"self": "old"})");
-  Json reg = registry();
-  std::error_code ec;
-  fs::remove_all(old_dir, ec);
-  EXPECT_EQ(reg["self"], "old");
-  EXPECT_EQ(Json::parse(read_text(data_dir() + "/orbweave_paymail.json"))["self"], "old");
+  EXPECT_EQ(reg["names"]["bob"]["avatar"], "b") << "another key's avatar stays";
 }
 
 }  // namespace

@@ -128,18 +128,6 @@ TEST_F(registry, without_the_file_lock_nothing_is_written) {
   EXPECT_FALSE(korb::path_exists(data_dir() + "/wallets.json"));
 }
 
-// A symlink planted where a temporary file used to be named must never be written through: it
-// pointed at a wallet file, which lost its mnemonic to registry text.
-TEST_F(registry, a_planted_symlink_at_the_temporary_name_is_not_written_through) {
-  write_hd_wallet("w1", korb_test::mnemonic_abandon);
-  write_registry(R"({"wallets": [{"id": "w1", "name": "A"}]})");
-  const std::string wallet = read_text(wallet_path("w1"));
-  fs::create_symlink(wallet_path("w1"), data_dir() + "/wallets.json.tmp");
-  EXPECT_TRUE(korb::rename_wallet("w1", "B"));
-  EXPECT_EQ(read_text(wallet_path("w1")), wallet);
-  EXPECT_EQ(korb::list_wallets()[0].name, "B");
-}
-
 // An emptied or lost registry beside wallet folders would orphan them at the next save. It
 // counts as damage, and repair lists every usable folder again, reporting the rest.
 TEST_F(registry, an_empty_registry_beside_wallet_folders_is_damage_that_repair_mends) {

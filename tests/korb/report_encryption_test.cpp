@@ -1,20 +1,18 @@
-// Report encryption: a report must open for the architect and the sender and nobody else, the
-// architect's key must come from the file the build ships (never from a folder someone else can
-// write), and a report without that key must stop before anything is paid.
+// Report encryption: a report must open for the architect and the sender and nobody else, and the
+// architect's key must come from the file the build ships, never from a folder someone else can
+// write.
 #include "korb/report_encryption.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "config/deploy_config.h"
-#include "korb/paymail_claim.h"
 #include "korb/report_encryption_testing.h"
 #include "korb_test_support.h"
 #include "mangle.h"
-#include "tests/wallet/devnet_wallet.h"
-#include "wallet/arcade_payments.h"
 #include "wallet/ecies.h"
-#include "wallet/unspent.h"
+#include "wallet/encoding.h"
+#include "wallet/keys.h"
 
 namespace {
 
@@ -26,8 +24,6 @@ using Json = nlohmann::json;
 const std::string key_a = "02" + std::string(64, 'a');
 const std::string key_b = "03" + std::string(64, 'b');
 const std::string key_c = "02" + std::string(64, 'c');
-const std::string no_key_text =
-    ". They need to join a channel once with this version so their key is published.";
 
 std::string shipped_key_file(const std::string& network_folder) {
   return std::string(OSTAKKA_BIN_DIR) + "/userinfo" + network_folder + "/encpub-hollin.txt";
@@ -139,8 +135,9 @@ TEST_F(report_encryption, untrusted_or_unwritable_folders_fall_back_to_the_key_b
   EXPECT_EQ(korb::lookup_encryption_key("frank"), key_a);
 }
 
-// The sender can open its own report (the architect's side is checked by the devnet's own
-// implementation below); the text is nowhere in the message in plain.
+// The sender can open its own report (the architect's side, and that nothing is paid without its
+// key, are checked against the devnet by the arcade and report window tests); the text is nowhere
+// in the message in plain.
 TEST_F(report_encryption, a_report_opens_for_the_sender) {
   load_wallet({{"paymail", "alice"}});
   write_text(key_file("hollin"), std::string(config::deploy_config().architect_encryption_pubkey));
@@ -218,67 +215,6 @@ TEST(shipped_architect_key, matches_the_configuration_and_is_found_beside_the_pr
   korb::set_encryption_key_base_for_testing(OSTAKKA_BIN_DIR);
   EXPECT_EQ(korb::lookup_encryption_key("hollin"), key);
   korb::set_encryption_key_base_for_testing("");
-}
-
-// ---- Against the devnet -------------------------------------------------------------------
-// The devnet plays the architect: it unwraps every report paid to the report oracle address with
-// its own key and decrypts it. These run only under the CTest devnet fixture.
-
-class ReportDevnet : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    std::string error;
-    ASSERT_TRUE(devnet_wallet::start_devnet_process(info_, data_dir_, error)) << error;
-  }
-  static void TearDownTestSuite() { devnet_wallet::end_devnet_process(data_dir_); }
-  void TearDown() override { korb::set_encryption_key_base_for_testing(""); }
-
-  static inline devnet_wallet::DevnetInfo info_;
-  static inline std::string data_dir_;
-};
-
-// Without the architect's key nothing is paid; with the key the build ships, a paid report is
-// read back whole by the architect.
-TEST_F(ReportDevnet, a_report_is_paid_only_with_the_architect_key_and_read_back_by_the_architect) {
-  korb::clear_key_book_for_testing();
-  korb::set_encryption_key_base_for_testing(data_dir_ + "/bin");
-  ASSERT_FALSE(devnet_wallet::create_bound_wallet(devnet_wallet::random_mnemonic()).empty());
-  std::string handle, pubkey, address;
-  {
-    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
-    pubkey = wallet::session().identity_public_key;
-    address = wallet::session().payment_address;
-    handle = wallet::session().paymail_handle = "r" + pubkey.substr(2, 12);
-  }
-  // The name is published as the wallet application does it, so the architect can tell whose
-  // key signed a report.
-  ASSERT_EQ(korb::claim_paymail(handle, pubkey, address, "", ""), "");
-  const std::string funding = devnet_wallet::fund(info_, address, 20000);
-  Json payload = {{"protocol", "RQT-Wire"}, {"type", "report"},      {"app", "O-Stakka"},
-                  {"handle", handle},       {"to_handle", "hollin"}, {"ts", 1700000000}};
-  std::string error;
-  EXPECT_FALSE(korb::encrypt_direct_message({"lost"}, handle, "hollin", payload, error));
-  EXPECT_EQ(error, "no encryption key on file for @hollin" + no_key_text);
-  EXPECT_FALSE(wallet::is_outpoint_spent(funding, 0));
-
-  fs::create_directories(korb::encryption_key_folder());
-  fs::copy_file(shipped_key_file("/devnet"), korb::encryption_key_folder() + "/encpub-hollin.txt");
-  const std::string text =
-      "Piece froze mid-air \xe2\x80\x94 txid below.\n" + std::string(1900, 'q');
-  ASSERT_TRUE(korb::encrypt_direct_message({text}, handle, "hollin", payload, error)) << error;
-  const std::string result = wallet::pay_arcade_report(payload.dump());
-  ASSERT_EQ(result.rfind("success: ", 0), 0u) << result;
-  std::string body;
-  ASSERT_TRUE(wallet::wallet_http_get(info_.admin + "/reports", body, error, 20, false)) << error;
-  const Json list = Json::parse(body).value("reports", Json::array());
-  const auto found = std::find_if(list.begin(), list.end(), [&](const Json& r) {
-    return r.value("txid", "") == result.substr(9);
-  });
-  ASSERT_NE(found, list.end()) << body;
-  EXPECT_EQ(found->value("text", ""), text);
-  EXPECT_EQ(found->value("handle", ""), handle);
-  EXPECT_EQ(found->value("enc_pub", ""), payload["enc_pub"]);
-  EXPECT_TRUE(found->value("fee_paid", false));
 }
 
 }  // namespace
