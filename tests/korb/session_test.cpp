@@ -129,20 +129,6 @@ TEST_F(session, a_single_key_wallet_loads_but_never_counts_as_connected) {
   EXPECT_FALSE(korb::save_session()) << "a single-key wallet is never rewritten in the HD form";
 }
 
-TEST_F(session, nothing_bound_or_nothing_readable_loads_nothing) {
-  write_registry(R"({"wallets": [{"id": "w1"}, {"id": "w2"}]})");
-  write_hd_wallet("w1", mnemonic_abandon);
-  attach();
-  EXPECT_FALSE(korb::ensure_session());
-  std::string address, paymail;
-  bool hd = true;
-  EXPECT_FALSE(korb::wallet_info(address, paymail, hd));
-  korb::bind_wallet("w2");
-  EXPECT_FALSE(korb::ensure_session()) << "bound, but its file is missing";
-  write_text(wallet_path("w2"), "{\"mnemonic\": ");
-  EXPECT_FALSE(korb::ensure_session());
-}
-
 TEST_F(session, signing_and_encryption_use_the_identity_and_encryption_paths) {
   write_hd_wallet("w1", mnemonic_legal);
   attach();
