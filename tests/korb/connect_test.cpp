@@ -125,6 +125,9 @@ TEST_F(connect_handshake, disconnect_removes_the_binding_and_wipes_the_session) 
   EXPECT_FALSE(korb::path_exists(korb::bind_file_path()));
   EXPECT_EQ(korb::bound_wallet_id(), "");
   EXPECT_FALSE(wallet::session_loaded());
+  std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
+  EXPECT_TRUE(wallet::session().mnemonic.empty());
+  EXPECT_EQ(wallet::session().seed, (std::array<unsigned char, 64>{}));
 }
 
 }  // namespace
