@@ -67,10 +67,8 @@ class hd_session : public ::testing::Test {
   }
 };
 
-// The address every BIP44 wallet shows first for this phrase (coin type 0), and the wallet's
-// fixed paths against addresses computed for it by a separate BIP32 implementation: the wallet
-// application and the game must land on the same keys. Loading the wallet filled the seed and
-// master cache, so they derive without the phrase; a reset wipes the cache, and then nothing can.
+// Addresses from another BIP32 implementation: the wallet application and the game must land on
+// the same keys. They derive from the cache alone, and once it is reset nothing derives.
 TEST_F(hd_session, well_known_addresses_of_the_fixed_paths_and_the_cache) {
   std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
   wallet::session().mnemonic.clear();

@@ -1,7 +1,5 @@
-// The session's key refresh and the three wallet lookups, for HD and single-key wallets. The
-// lookups decide which outputs the wallet signs for: a wrong answer spends nothing or, worse,
-// leaves change where the wallet cannot find it. Addresses of the "abandon ... about" phrase are
-// the ones hd_keys_test checks against another implementation.
+// The key refresh and the wallet lookups, which decide which outputs the wallet signs for: a wrong
+// answer spends nothing or, worse, leaves change where the wallet cannot find it.
 #include "wallet/ow_korb_wallet.h"
 
 #include <gtest/gtest.h>
@@ -76,13 +74,18 @@ TEST_F(ow_korb_wallet, refresh_derives_payment_identity_and_ordinals_keys) {
   EXPECT_TRUE(wallet::session_loaded());
 }
 
-// Receive keys 0..recv[1] then the identity key are the wallet's; a key beyond the counter is
-// not, unless it is the shown address (where change goes), however far the scan reaches. After
-// another wallet is loaded, the first wallet's addresses are no longer ours.
+// Receive keys 0..recv[1] and the identity key are the wallet's, and so are the change it sent and
+// the owners of outputs it spent; the shown address (where change goes) is found however far the
+// scan must reach. After another wallet is loaded, the first wallet's addresses are not ours.
 TEST_F(ow_korb_wallet, hd_lookups_follow_the_counter_and_the_wallet) {
   ASSERT_TRUE(load_hd_session(kAbandonAbout, 4));
   for (const char* address : {kReceive0, kIdentity}) expect_own(address, true);
   for (const char* address : {kReceive5, kForeignAddress}) expect_own(address, false);
+  const wallet::Hash160 foreign = hash_of(kForeignAddress);
+  EXPECT_TRUE(wallet::is_own_hash160(foreign, {}, &foreign));
+  wallet::OwnedOutpoint spent;
+  spent.owner_hash160 = foreign;
+  EXPECT_TRUE(wallet::is_own_hash160(foreign, {spent}, nullptr));
   std::string priv, pub;
   EXPECT_FALSE(wallet::find_key_for_address("not an address", priv, pub));
 
@@ -92,17 +95,6 @@ TEST_F(ow_korb_wallet, hd_lookups_follow_the_counter_and_the_wallet) {
       "legal winner thank year wave sausage worth useful legal winner thank yellow", 2));
   expect_own(kReceive0, false);
   expect_own(wallet::session().payment_address, true);
-}
-
-// Change the wallet sent and outputs it already spent are its own too. (The unspent cache's
-// addresses are searched as well: the unspent tests check that with the real cache.)
-TEST_F(ow_korb_wallet, extra_hash_and_spent_owners_count) {
-  ASSERT_TRUE(load_hd_session(kAbandonAbout));
-  const wallet::Hash160 foreign = hash_of(kForeignAddress);
-  EXPECT_TRUE(wallet::is_own_hash160(foreign, {}, &foreign));
-  wallet::OwnedOutpoint spent;
-  spent.owner_hash160 = foreign;
-  EXPECT_TRUE(wallet::is_own_hash160(foreign, {spent}, nullptr));
 }
 
 TEST_F(ow_korb_wallet, single_key_wallet_uses_only_the_stored_key) {
@@ -116,8 +108,6 @@ TEST_F(ow_korb_wallet, single_key_wallet_uses_only_the_stored_key) {
     EXPECT_TRUE(wallet::refresh_wallet_keys());
   }
   expect_own(kForeignAddress, true);
-  ASSERT_TRUE(load_hd_session(kAbandonAbout));  // replaces it
-  expect_own(kForeignAddress, false);
 }
 
 }  // namespace

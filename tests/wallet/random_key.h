@@ -1,5 +1,4 @@
-// A random secp256k1 key pair in the three text forms the wallet handles: private key hex,
-// compressed and uncompressed public key hex.
+// A random secp256k1 key pair: private key, compressed and uncompressed public key, all hex.
 #pragma once
 
 #include <gtest/gtest.h>

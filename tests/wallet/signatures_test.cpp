@@ -25,7 +25,6 @@ RS rs_of(const Bytes& der) {
   return rs;
 }
 
-// The same signature with s replaced by n - s.
 RS mirrored(RS rs) {
   wallet::BnPtr s(BN_bin2bn(rs.data() + 32, 32, nullptr));
   EXPECT_EQ(BN_sub(s.get(), wallet::secp256k1_order(), s.get()), 1);
@@ -103,33 +102,11 @@ TEST(signatures, random_round_trips_of_every_signer) {
   }
 }
 
-// 252 bytes still fit the one-byte length, 253 need 0xFD and two bytes, 70000 need 0xFE and four
-// (answers from Python's hashlib over the prefixed text).
-TEST(signatures, message_digest_length_prefix) {
-  const std::pair<std::size_t, const char*> known[] = {
-      {252, "b7b164ef991d52735c6bb888642ad7eb6b6939dc984a7fceff4376be041d142f"},
-      {253, "df167ad249ff5837e6acada677118b2ecc6757ab4cdade39caead99ef0220230"},
-      {70000, "2eeb385515dadd60d8d040b37f1f9294ee25b8ae1472f0a1a639e9973c780f51"}};
-  for (const auto& [size, hex] : known) {
-    Digest32 digest{};
-    ASSERT_TRUE(wallet::message_digest(std::string(size, 'a'), digest));
-    EXPECT_EQ(wallet::hex_encode(digest.data(), digest.size()), hex) << size;
-  }
-}
-
-// Past the longest message the prefix carries, the compact signer refuses and the identity signer
-// signs the plain SHA-256. Rows from older copies signed a single or double SHA-256: both verify.
-TEST(signatures, long_messages_and_plain_hash_rows) {
+// Rows from older copies signed a single or double SHA-256 of the row: both must still verify.
+TEST(signatures, plain_hash_rows_verify) {
   SCOPED_TRACE(wallet_test::seed_note());
   std::mt19937_64 rng(wallet_test::test_seed() ^ 0x6c6f6e67);
   const wallet_test::TestKey key = wallet_test::random_key(rng);
-  const std::string too_long(wallet::kMaxSignedMessage + 1, 'q');
-  std::string sig = "stale";
-  EXPECT_FALSE(wallet::sign_message_compact(key.priv, too_long, sig));
-  EXPECT_TRUE(sig.empty());
-  ASSERT_TRUE(wallet::identity_signature(key.priv, too_long, sig));
-  EXPECT_TRUE(wallet::verify_message(too_long, key.pub, sig));
-
   const std::string row = "OW1|score|arcade|alice|alice|1700000000|4200";
   const std::pair<Digest32, bool> signed_digests[] = {{wallet::sha256(row), true},
                                                       {wallet::sha256d(row), true},
