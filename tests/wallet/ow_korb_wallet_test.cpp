@@ -97,17 +97,4 @@ TEST_F(ow_korb_wallet, hd_lookups_follow_the_counter_and_the_wallet) {
   expect_own(wallet::session().payment_address, true);
 }
 
-TEST_F(ow_korb_wallet, single_key_wallet_uses_only_the_stored_key) {
-  {
-    std::lock_guard<std::recursive_mutex> lock(wallet::session_mutex());
-    wallet::WalletSession& s = wallet::session();
-    EXPECT_FALSE(wallet::refresh_wallet_keys()) << "no stored address";
-    s.payment_private_key = std::string(63, '0') + "1";
-    ASSERT_TRUE(wallet::public_key_from_private(s.payment_private_key, s.payment_public_key));
-    s.payment_address = kForeignAddress;
-    EXPECT_TRUE(wallet::refresh_wallet_keys());
-  }
-  expect_own(kForeignAddress, true);
-}
-
 }  // namespace
