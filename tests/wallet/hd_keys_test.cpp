@@ -65,10 +65,7 @@ TEST(hd_keys, well_known_addresses_of_the_fixed_paths_and_the_cache) {
       {{44 | wallet::kHardened, wallet::kHardened, wallet::kHardened, 0, 0},
        "1LqBGSKuX5yYUonjxT5qGfpUsXKYYWeabA"},                             // m/44'/0'/0'/0/0
       {wallet::receive_path(0), "18pBoqRpHUYf9udsab5G9LT3vQUPxEyMFf"},    // m/44'/236'/1'/0/0
-      {wallet::receive_path(5), "199ffw9X3CGnZwcuF5Uq8V8cgw8t4b87Gq"},    // m/44'/236'/1'/0/5
-      {wallet::identity_path(), "1Hg7Jm7G3DUetk4vxbAdjSf49qq3zbp8g6"},    // m/44'/236'/100'/0/0
       {wallet::encryption_path(), "17QGtSCrX8xWgEqYdHFBw3RdurZQfvNSHR"},  // m/44'/236'/101'/0/0
-      {wallet::ordinals_path(3), "1PyJ5VxnafEVS3Bfr8pvaYYZvanULpRjMD"},   // m/44'/236'/5'/0/3
   };
   for (const auto& [path, address] : expected) {
     std::string priv, pub, derived;

@@ -48,7 +48,8 @@ class ow_korb_wallet : public ::testing::Test {
 };
 
 // The payment key is receive key "show" (clamped to the receive counter and stored so), then the
-// identity key, and the ordinals address (of ordinals key recv[5]) goes to the bridge.
+// identity key, and the ordinals address (of ordinals key recv[5]) goes to the bridge. These
+// addresses come from another BIP32 implementation, like those in hd_keys_test.
 TEST_F(ow_korb_wallet, refresh_derives_payment_identity_and_ordinals_keys) {
   wallet::BridgeHooks hooks;
   hooks.record_ordinals_address = [](const std::string& identity, const std::string& address) {
