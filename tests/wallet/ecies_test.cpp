@@ -1,5 +1,5 @@
 // The "BIE1" envelope that carries each report's key. The part cipher is read back by the devnet's
-// own decryptor in the korb report tests; its hostile input is the decoder fuzz test's.
+// own decryptor in the arcade job and report window tests; its hostile input is the fuzz test's.
 #include "wallet/ecies.h"
 
 #include <gtest/gtest.h>
