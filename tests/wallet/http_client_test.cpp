@@ -1,6 +1,5 @@
 // The HTTP client against a local server: rate-limit retries and their pauses, the accepted 404,
-// the user-visible error texts, the service pin, the certificate file and the response size limit.
-// That WhatsOnChain requests are paced is checked against the devnet playing the rate limit.
+// the service pin, the certificate file and the response size limit.
 #include "wallet/http_client.h"
 
 #include <gtest/gtest.h>
@@ -91,21 +90,6 @@ TEST_F(HttpClientTest, accept_404_returns_the_body_otherwise_an_error_text) {
   EXPECT_EQ(error, "HTTP 404");
 }
 
-// Error texts are shown in one status line: bodies are trimmed at the end and cut to 120 bytes,
-// pages are not shown at all.
-TEST(describe_http_error, trims_cuts_and_hides_pages) {
-  std::string long_body(298, 'e');
-  long_body[0] = '{';
-  long_body += "\r\n";
-  EXPECT_EQ(wallet::describe_http_error(400, long_body),
-            "HTTP 400 " + kDash + " " + long_body.substr(0, 120));
-  EXPECT_EQ(wallet::describe_http_error(500, "Missing inputs \r\n \n"),
-            "HTTP 500 " + kDash + " Missing inputs");
-  EXPECT_EQ(wallet::describe_http_error(502, "<!DOCTYPE html><p>bad gateway</p>"), "HTTP 502");
-  EXPECT_EQ(wallet::describe_http_error(400, ""), "HTTP 400");
-  EXPECT_EQ(wallet::describe_http_error(429, "{\"message\":\"slow\"}"), wallet::kRateLimitText);
-}
-
 // The service host name resolves only through the pin, for the bare and the "www." name.
 TEST_F(HttpClientTest, service_host_reaches_the_pinned_address) {
   LocalHttpServer server([](const Request& r) {
@@ -154,29 +138,6 @@ TEST_F(HttpClientTest, response_body_limit) {
   EXPECT_FALSE(wallet::app_http_get_json(server.base() + "/over", document));
 }
 
-// The game's GETs want a 2xx with a body; the JSON one wants a document (object or array).
-TEST_F(HttpClientTest, app_gets_accept_only_documents_and_success) {
-  const struct {
-    Response answer;
-    bool json, text;
-  } cases[] = {{{200, "[]"}, true, true},  {{200, "{\"a\":1}"}, true, true},
-               {{200, "42"}, false, true}, {{200, "{\"a\":"}, false, true},
-               {{200, ""}, false, false},  {{500, "{\"a\":1}"}, false, false}};
-  for (const auto& c : cases) {
-    LocalHttpServer server([&c](const Request&) { return c.answer; });
-    nlohmann::json document;
-    std::string text;
-    EXPECT_EQ(wallet::app_http_get_json(server.base() + "/", document), c.json) << c.answer.body;
-    EXPECT_EQ(wallet::app_http_get_text(server.base() + "/", text), c.text) << c.answer.body;
-    if (c.json) {
-      EXPECT_EQ(document, nlohmann::json::parse(c.answer.body));
-    }
-    if (c.text) {
-      EXPECT_EQ(text, c.answer.body);
-    }
-  }
-}
-
 // A body within the size limit can still nest deeper than memory allows: the JSON GETs must
 // answer false, as for any body that does not parse, instead of ending the program.
 [[noreturn]] void json_gets_of_a_too_deep_body_with_little_memory() {
@@ -196,16 +157,6 @@ TEST_F(HttpClientTest, app_gets_accept_only_documents_and_success) {
 TEST_F(HttpClientTest, json_gets_survive_a_body_too_deep_for_memory) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(json_gets_of_a_too_deep_body_with_little_memory(), ::testing::ExitedWithCode(0), "");
-}
-
-// The local GET (its callers handle a rate limit themselves) makes one attempt and reports the
-// bare status.
-TEST_F(HttpClientTest, local_get_makes_one_attempt) {
-  LocalHttpServer server([](const Request&) { return Response{429, "quota"}; });
-  std::string body, error;
-  EXPECT_FALSE(wallet::local_http_get(server.base() + "/quota", body, error));
-  EXPECT_EQ(error, "HTTP 429");
-  EXPECT_EQ(server.requests().size(), 1u);
 }
 
 std::string g_data_dir;
