@@ -195,30 +195,4 @@ TEST_F(PaymentsTest, insufficient_funds_and_an_empty_wallet_give_their_texts) {
   EXPECT_FALSE(wallet::is_outpoint_spent(funding, 0));
 }
 
-// The wallet status read shows what the wallet can spend, and after a payment what is left.
-TEST_F(PaymentsTest, status_snapshot_reads_and_settles_the_balance) {
-  fund(12345);
-  korb::StatusSnapshot status;
-  korb::status_snapshot(status);
-  EXPECT_TRUE(status.loaded);
-  EXPECT_TRUE(status.balance_read);
-  EXPECT_EQ(status.balance, 12345);
-  ASSERT_EQ(txid_of(pay_entry()).size(), 64u);
-  korb::status_snapshot(status);
-  EXPECT_EQ(status.balance, 12345 - 5153);
-  EXPECT_EQ(wallet::read_settled_balance(), 12345 - 5153);
-}
-
-// With no wallet connected every payment refuses before decoding an address or asking anyone,
-// even with an empty payload.
-TEST(PaymentsWithoutWallet, refuse_with_the_not_connected_text) {
-  korb::unbind_wallet();
-  korb::clear_session();
-  const std::string text =
-      "error: Korb wallet not connected. Create or Restore in Korb, then Connect in the app.";
-  EXPECT_EQ(wallet::pay_arcade_entry("bad", "bad"), text);
-  EXPECT_EQ(wallet::pay_arcade_score("bad", ""), text);
-  EXPECT_EQ(wallet::pay_arcade_report(""), text);
-}
-
 }  // namespace
