@@ -1,6 +1,5 @@
-// The arcade payments end to end against the devnet, which checks every transaction (and every
-// signature) with an independent implementation. The retry and "does the network know it" rules
-// are tested against local stand-ins in the transaction and broadcast tests.
+// The arcade payments end to end against the devnet, which checks every transaction and signature
+// with an independent implementation; the retry rules are tested against local stand-ins.
 #include "wallet/arcade_payments.h"
 
 #include <curl/curl.h>

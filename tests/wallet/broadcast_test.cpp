@@ -1,6 +1,5 @@
-// Broadcast: the answer readers on everything a service might send back, and the three routes
-// (own submission with its mirror, WhatsOnChain, ARC) against a local stand-in, including the
-// unclear answers that are settled by asking whether the network knows the transaction.
+// Broadcast: the answer readers, and the three routes (own submission, WhatsOnChain, ARC) against
+// a local stand-in, unclear answers settled by asking whether the network knows the transaction.
 #include "wallet/broadcast.h"
 
 #include <gtest/gtest.h>

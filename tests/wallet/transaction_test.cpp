@@ -1,7 +1,5 @@
-// Transactions: the signature hash against the node's published vectors, serialization and the
-// reader of hostile bytes, input selection with fee and change, data pushes, and send_outputs
-// against a local stand-in for the services (the retry rules). That the signatures verify is
-// checked by the devnet's independent implementation with every arcade payment.
+// Transactions, and the retry rules of send_outputs against a local stand-in. That the signatures
+// verify is checked by the devnet's independent implementation with every arcade payment.
 #include "wallet/transaction.h"
 
 #include <gtest/gtest.h>
