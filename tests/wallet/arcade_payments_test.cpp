@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "devnet_environment.h"
-#include "korb/session.h"
 #include "wallet/encoding.h"
 #include "wallet/keys.h"
 #include "wallet/transaction.h"
@@ -180,18 +179,6 @@ TEST_F(PaymentsTest, change_is_recovered_from_the_last_transaction_when_nothing_
   ASSERT_EQ(tx.inputs.size(), 1u);
   EXPECT_EQ(tx.inputs[0].txid, first);
   EXPECT_EQ(tx.inputs[0].vout, 2u);
-}
-
-// Not enough coins, or none at all: the exact texts, and nothing is marked spent.
-TEST_F(PaymentsTest, insufficient_funds_and_an_empty_wallet_give_their_texts) {
-  EXPECT_EQ(pay_entry(), "error: you have 0 in your Korb wallet.");
-  korb::clear_session();  // forget the empty listing so the funding below is read
-  ASSERT_TRUE(korb::ensure_session());
-  const std::string funding = fund(3000);
-  // One input and two outputs, no change: 119 bytes of fee on top of the 5000.
-  EXPECT_EQ(pay_entry(),
-            "error: insufficient funds. Need 5119 sats, you have 3000 in your Korb wallet.");
-  EXPECT_FALSE(wallet::is_outpoint_spent(funding, 0));
 }
 
 }  // namespace

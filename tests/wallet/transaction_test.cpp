@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -87,21 +86,6 @@ TEST(signature_hash, matches_the_node_vectors_for_every_forkid_row) {
   wallet::Transaction empty;
   wallet::Digest32 digest{};
   EXPECT_FALSE(wallet::signature_hash_forkid(empty, 0, {}, 0, 0x41, digest));
-}
-
-// The first transaction ever made: a known txid checks byte order, CompactSize and hashing.
-TEST(serialization, genesis_txid) {
-  const Bytes genesis = hex(
-      "01000000010000000000000000000000000000000000000000000000000000000000000000ffffffff4d04ffff"
-      "001d0104455468652054696d65732030332f4a616e2f32303039204368616e63656c6c6f72206f6e20627269"
-      "6e6b206f66207365636f6e64206261696c6f757420666f722062616e6b73ffffffff0100f2052a0100000043"
-      "4104678afdb0fe5548271967f1a67130b7105cd6a828e03909a67962e0ea1f61deb649f6bc3f4cef38c4f355"
-      "04e51ec112de5c384df7ba0b8d578a4c702b6bf11d5fac00000000");
-  EXPECT_EQ(wallet::transaction_txid(genesis),
-            "4a5e1e4baab89f3a32518a88c31bc87f618f76673e2cc77ab2127b7afdeda33b");
-  wallet::Transaction tx;
-  ASSERT_TRUE(wallet::parse_transaction(genesis, tx));
-  EXPECT_EQ(tx.outputs.at(0).amount, 5000000000);
 }
 
 // Raw transactions come from the network, as bytes or as the hex text a service returns for
@@ -209,29 +193,6 @@ TEST_F(BuildTest, inputs_fee_and_change) {
       EXPECT_EQ(outputs_[2].script, wallet::p2pkh_script(change_));
     }
   }
-}
-
-// Hundreds of small outputs: the input count needs three bytes past 252 inputs, and the fee must
-// still be exactly the estimated size of what is signed.
-TEST_F(BuildTest, many_small_inputs_pay_for_their_exact_size) {
-  std::vector<SpendCandidate> inputs;
-  for (int i = 0; i < 400; ++i) {
-    char txid[65];
-    std::snprintf(txid, sizeof txid, "%064x", i + 1);
-    inputs.push_back(candidate(txid, 0, 100));
-  }
-  const std::vector<TxOutput> payment{{20000, wallet::p2pkh_script(some_hash(1))}};
-  ASSERT_TRUE(wallet::build_transaction(inputs, outputs_, change_, payment, fee_, error_))
-      << error_;
-  EXPECT_GT(inputs.size(), 252u);
-  EXPECT_EQ(fee_,
-            static_cast<int64_t>(wallet::serialize_transaction(inputs, outputs_, true).size()));
-  int64_t total = 0;
-  for (const auto& input : inputs) total += input.value;
-  ASSERT_EQ(outputs_.size(), 2u);
-  EXPECT_EQ(total - fee_ - 20000, outputs_.back().amount);
-  // One input fewer would not have covered the payment, its fee and room for change.
-  EXPECT_LT(total - 100 - 20000, fee_ - 41);
 }
 
 // Outputs that cannot be paid are refused before any input is used; amounts whose sum (or whose
