@@ -279,22 +279,19 @@ void point_at(const LocalHttpServer& server) {
   wallet::set_network_endpoints_for_test(test_server::endpoints_for(server, "svc.unspent.test"));
 }
 
-// The session's own wallet, so that the wallet-level reads below can run against the same server.
-class NetworkTest : public BoundWalletTest {
- protected:
-  static bool mutex_free_elsewhere() {
-    bool free = false;
-    std::thread([&] {
-      free = wallet::session_mutex().try_lock();
-      if (free) wallet::session_mutex().unlock();
-    }).join();
-    return free;
-  }
-};
+// Whether another thread could take the session mutex right now.
+bool mutex_free_elsewhere() {
+  bool free = false;
+  std::thread([&] {
+    free = wallet::session_mutex().try_lock();
+    if (free) wallet::session_mutex().unlock();
+  }).join();
+  return free;
+}
 
 // Largest first, one copy of an outpoint listed in both byte orders, and outputs that a mempool
 // transaction already spends are gone; a hostile unconfirmed history is read a bounded way.
-TEST_F(NetworkTest, sorts_dedups_and_filters_mempool_spends) {
+TEST_F(UnspentTest, sorts_dedups_and_filters_mempool_spends) {
   const std::string spender = std::string(64, 'd');
   std::string history = R"({"result":[{"tx_hash":")" + spender + R"("},{"tx_hash":"bad"})";
   for (int i = 0; i < 5000; ++i) history += R"(,{"tx_hash":")" + txid_number(i) + R"("})";
@@ -322,7 +319,7 @@ TEST_F(NetworkTest, sorts_dedups_and_filters_mempool_spends) {
 
 // A never-used address (404 or an empty list) holds 0; an unreadable answer, or values that add
 // up past what 64 bits hold (not a pot of that size, nor a negative one after wrapping), -1.
-TEST_F(NetworkTest, total_of_every_kind_of_answer) {
+TEST_F(UnspentTest, total_of_every_kind_of_answer) {
   std::string past_64_bits = "[";
   for (int i = 0; i < 5000; ++i)
     past_64_bits += std::string(i ? "," : "") + item(txid_number(i), 0, 2100000000000000);
@@ -342,7 +339,7 @@ TEST_F(NetworkTest, total_of_every_kind_of_answer) {
 // "/unspent/all" pages its confirmed outputs: every page is read by the token the one before
 // named (escaped for the query), a token seen before ends the walk, and a page that cannot be
 // read fails the list instead of leaving part of it.
-TEST_F(NetworkTest, follows_next_page_tokens_and_refuses_a_broken_page) {
+TEST_F(UnspentTest, follows_next_page_tokens_and_refuses_a_broken_page) {
   std::atomic<bool> second_page_fails{false};
   LocalHttpServer server([&](const Request& r) -> Response {
     const std::string all = kWocAddress + "/unspent/all";
@@ -368,7 +365,7 @@ TEST_F(NetworkTest, follows_next_page_tokens_and_refuses_a_broken_page) {
 // workers (the status read, the window's connected check) must not wait for the network. A failed
 // read is asked again rather than taken as an empty wallet; a valid entry of any age is then used
 // without asking again.
-TEST_F(NetworkTest, requests_run_with_the_session_mutex_released) {
+TEST_F(UnspentTest, requests_run_with_the_session_mutex_released) {
   std::atomic<int> free_during_request{0}, requests{0};
   std::atomic<bool> healthy{false};
   LocalHttpServer server([&](const Request& r) -> Response {
@@ -399,7 +396,7 @@ TEST_F(NetworkTest, requests_run_with_the_session_mutex_released) {
 // After a refusal for missing inputs the wallet asks GorillaPool: what it lists (minus the spent
 // set and single satoshis) joins what the cache already had, and pending outputs it does not list
 // stop being pending; an empty listing changes nothing.
-TEST_F(NetworkTest, spendable_refresh_merges_the_ordinals_listing) {
+TEST_F(UnspentTest, spendable_refresh_merges_the_ordinals_listing) {
   const std::string pay = wallet::session().payment_address;
   std::atomic<bool> ordinals_lists_outputs{true};
   LocalHttpServer server([&](const Request& r) -> Response {
@@ -429,7 +426,7 @@ TEST_F(NetworkTest, spendable_refresh_merges_the_ordinals_listing) {
 }
 
 // When another wallet is loaded while the lists are being read, nothing read is applied.
-TEST_F(NetworkTest, a_wallet_change_during_the_fetch_discards_the_results) {
+TEST_F(UnspentTest, a_wallet_change_during_the_fetch_discards_the_results) {
   LocalHttpServer server([&](const Request& r) -> Response {
     bound_id() = "w-other";
     if (r.target.find("/unspent/all") != std::string::npos)
