@@ -217,17 +217,6 @@ TEST_F(BuildTest, refusals_and_their_texts) {
     EXPECT_FALSE(wallet::build_transaction(inputs, outputs_, change_, c.outputs, fee_, error_));
     EXPECT_EQ(error_, c.text);
   }
-  // A zero-value data output is a valid output; an undecodable candidate is passed over.
-  std::vector<SpendCandidate> inputs = {candidate("not-a-txid", 0, 90000),
-                                        candidate(txid_of('d'), 1, 2000)};
-  ASSERT_TRUE(wallet::build_transaction(
-      inputs, outputs_, change_,
-      {{1, wallet::p2pkh_script(change_)}, {0, wallet::data_script(std::string_view("row"))}}, fee_,
-      error_))
-      << error_;
-  ASSERT_EQ(inputs.size(), 1u);
-  EXPECT_EQ(inputs[0].txid, txid_of('d'));
-  EXPECT_EQ(outputs_[1].amount, 0);
 }
 
 // Stands in for WhatsOnChain and the service host: lists the payment address's outputs, refuses
