@@ -88,10 +88,8 @@ TEST(signature_hash, matches_the_node_vectors_for_every_forkid_row) {
   EXPECT_FALSE(wallet::signature_hash_forkid(empty, 0, {}, 0, 0x41, digest));
 }
 
-// Raw transactions come from the network, as bytes or as the hex text a service returns for
-// "/tx/<txid>/hex": truncations, trailing bytes, absurd counts and random damage are refused
-// without a crash or a huge allocation; whatever still parses serializes back to exactly what
-// was read, and the hex reader takes only the transaction asked for.
+// Raw transactions come from the network: damage is refused without a crash or a huge allocation,
+// whatever parses serializes back to exactly what was read, and only the txid asked for is taken.
 TEST(serialization, readers_refuse_malformed_transactions) {
   SCOPED_TRACE(wallet_test::seed_note());
   std::mt19937 random(static_cast<unsigned>(wallet_test::test_seed()));
@@ -159,10 +157,8 @@ class BuildTest : public ::testing::Test {
   std::string error_;
 };
 
-// The entry fee (5000 in two outputs) from candidates taken in their order until they cover it,
-// even when a later one alone would have done. The fee is 1 satoshi per estimated byte (153 for
-// one input and three outputs); change goes to the payment address after the requested outputs,
-// and a remainder too small for change goes to the fee instead of failing as "insufficient".
+// Candidates in their order until they cover outputs and a fee of 1 satoshi per estimated byte;
+// a remainder too small for change goes to the fee instead of failing as "insufficient".
 TEST_F(BuildTest, inputs_fee_and_change) {
   const int64_t two_outputs = 4 + 1 + 41 + 1 + 2 * 34 + 4;  // 119, no change output
   const struct {
@@ -288,10 +284,8 @@ class SendTest : public test_wallet::BoundWalletTest {
 const std::string kConflict = "unexpected response code 500: 258: txn-mempool-conflict";
 const std::string kMissingInputs = "unexpected response code 500: Missing inputs";
 
-// A conflict or missing inputs (ARC cannot be asked here) mean the inputs are spent elsewhere: the
-// next attempt must pick other outputs, at most three attempts are made, and a success reports the
-// transaction that was accepted, with its change kept for later. A refusal the retries cannot
-// help is passed on and leaves the input spendable.
+// A conflict or missing inputs mean the inputs are spent elsewhere: the next of at most three
+// attempts picks other outputs. A refusal the retries cannot help leaves the input spendable.
 TEST_F(SendTest, a_refused_input_is_never_offered_again) {
   const struct {
     std::vector<std::string> refusals;

@@ -66,10 +66,8 @@ void add_output(const std::string& address, const std::string& txid, uint32_t vo
   ASSERT_TRUE(wallet::add_pending_output(p, address));
 }
 
-// One element of a service list and whether it may become spendable. Both the bare-array and the
-// wrapped form are read, "tx_hash" wins over "txid" and "tx_pos" over "vout"; elements spent in the
-// mempool, with a bad txid, value or index must never be offered, nor (GorillaPool) inscriptions,
-// tokens, locked coins or single satoshis.
+// An element spent in the mempool, malformed, or (GorillaPool) an inscription, token, locked coin
+// or single satoshi must never become spendable: spending it burns or loses what it carries.
 TEST(unspent_list, keeps_only_usable_elements) {
   const std::string a = R"("tx_hash":")" + kTxA + R"(",)";
   const std::string b = R"("txid":")" + kTxB + R"(",)";
@@ -218,10 +216,9 @@ TEST_F(UnspentTest, wallet_key_is_safe_as_a_file_name) {
   EXPECT_FALSE(fs::exists(fs::path(data_dir()) / "ord_snap" / "wallet_spent.json"));
 }
 
-// Candidates come address by address (receive 0 first, the identity address last), then pending
-// outputs; spent outputs, 1-satoshi outputs (they may carry an inscription) and duplicates are
-// skipped. An address beyond the receive range is offered only as a pending output, with the
-// payment key it was recorded with. (Each address's own key signing is checked by the devnet.)
+// Candidates in address order, then pending outputs; spent, 1-satoshi (maybe an inscription) and
+// duplicate outputs skipped. An address beyond the receive range keeps the key it was recorded
+// with.
 TEST_F(UnspentTest, candidates_in_address_order_with_skip_rules) {
   const std::string identity = wallet::session().identity_address;
   const std::string recv0 = receive_address(0), recv1 = receive_address(1);
@@ -336,9 +333,8 @@ TEST_F(UnspentTest, total_of_every_kind_of_answer) {
   }
 }
 
-// "/unspent/all" pages its confirmed outputs: every page is read by the token the one before
-// named (escaped for the query), a token seen before ends the walk, and a page that cannot be
-// read fails the list instead of leaving part of it.
+// Every page is read by the token the one before named; a token seen before ends the walk, and a
+// page that cannot be read fails the list instead of leaving part of it.
 TEST_F(UnspentTest, follows_next_page_tokens_and_refuses_a_broken_page) {
   std::atomic<bool> second_page_fails{false};
   LocalHttpServer server([&](const Request& r) -> Response {
@@ -361,10 +357,8 @@ TEST_F(UnspentTest, follows_next_page_tokens_and_refuses_a_broken_page) {
   EXPECT_EQ(wallet::fetch_address_unspent_total(kAddress), 100) << "the older lists stand in";
 }
 
-// A payment holds the session mutex (several levels deep); while the unspent lists are read other
-// workers (the status read, the window's connected check) must not wait for the network. A failed
-// read is asked again rather than taken as an empty wallet; a valid entry of any age is then used
-// without asking again.
+// A payment holds the session mutex (several levels deep); other workers must not wait for the
+// network meanwhile. A failed read is asked again rather than taken as an empty wallet.
 TEST_F(UnspentTest, requests_run_with_the_session_mutex_released) {
   std::atomic<int> free_during_request{0}, requests{0};
   std::atomic<bool> healthy{false};
@@ -393,9 +387,8 @@ TEST_F(UnspentTest, requests_run_with_the_session_mutex_released) {
   EXPECT_EQ(requests.load(), before);
 }
 
-// After a refusal for missing inputs the wallet asks GorillaPool: what it lists (minus the spent
-// set and single satoshis) joins what the cache already had, and pending outputs it does not list
-// stop being pending; an empty listing changes nothing.
+// After a refusal for missing inputs GorillaPool's listing joins the cache; an empty listing must
+// not drop the change of our own last payment.
 TEST_F(UnspentTest, spendable_refresh_merges_the_ordinals_listing) {
   const std::string pay = wallet::session().payment_address;
   std::atomic<bool> ordinals_lists_outputs{true};
