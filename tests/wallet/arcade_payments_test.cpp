@@ -155,9 +155,8 @@ TEST_F(PaymentsTest, spends_from_every_wallet_address_with_its_own_key) {
   EXPECT_EQ(hex_of(tx.outputs[2].script), to(addresses[0]));
 }
 
-// When no service lists the change of the last payment and the local records of it are gone
-// too, the payment finds it again in the last sent transaction itself, read from its raw form
-// (WhatsOnChain serves no decoded form at "/tx/<txid>/decoded"; the devnet answers 404 there).
+// When nothing lists the last payment's change any more, the next payment finds it in that
+// transaction's raw form (WhatsOnChain serves no decoded form, and the devnet answers 404 there).
 TEST_F(PaymentsTest, change_is_recovered_from_the_last_transaction_when_nothing_lists_it) {
   fund(20000);
   const std::string first = txid_of(pay_entry());

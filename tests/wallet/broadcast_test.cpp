@@ -50,9 +50,8 @@ TEST(broadcast_readers, own_answer_and_txid_forms) {
   EXPECT_FALSE(wallet::is_missing_inputs("258: txn-mempool-conflict"));
 }
 
-// Only the statuses ARC documents for a transaction the network has, or that ARC has stored and
-// keeps sending, are a success; the rest, and any status it does not document, fail with words a
-// player can read, the answer's extraInfo after them.
+// Only statuses that say the network has the transaction, or that ARC keeps sending it, are a
+// success: any other would let a payment count that never reaches the chain.
 TEST(broadcast_readers, arc_answers) {
   std::string error;
   for (const std::string taken :
@@ -192,10 +191,8 @@ class BroadcastTest : public ::testing::Test {
   const std::vector<wallet::TxOutput> outputs_{{900, wallet::Bytes{0x51}}};
 };
 
-// Each route and answer, and whether the transaction counts as sent. An answer without our txid
-// (none, or another transaction's) or "already have it" is a success only when the network
-// shows the transaction; missing inputs at WhatsOnChain go to ARC, whose refusal is shown in its
-// words, and when ARC cannot be asked WhatsOnChain's error stands.
+// An answer without our txid, or "already have it", is a success only when the network shows the
+// transaction; missing inputs at WhatsOnChain go to ARC.
 TEST_F(BroadcastTest, routes_and_answers) {
   const std::string unconfirmed =
       "error: broadcast did not confirm. Wait a few seconds and try again.";

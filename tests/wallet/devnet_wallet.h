@@ -1,7 +1,5 @@
-// Shared by the payment tests and the payment benchmark: points the network code at the devnet
-// the CTest fixture started (OSTAKKA_DEVNET_INFO), drives the devnet's admin routes (fund, mine,
-// faults), and makes a fresh wallet the game is bound to, the way the Korb wallet application
-// leaves one behind: a registry entry, the HD wallet file and this installation's bind file.
+// Shared by the devnet tests and benchmarks: the devnet's endpoints and admin routes, and a fresh
+// wallet the game is bound to, as the Korb wallet application leaves one behind.
 #pragma once
 
 #include <curl/curl.h>

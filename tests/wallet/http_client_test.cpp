@@ -47,9 +47,8 @@ class HttpClientTest : public ::testing::Test {
   void TearDown() override { wallet::clear_network_endpoints_for_test(); }
 };
 
-// A service that keeps answering 429 must be asked exactly four times with growing pauses, and
-// the caller must see the rate-limit text rather than the server's body; a limit that clears lets
-// the request through with the real body.
+// A service that keeps answering 429 is asked four times with growing pauses, then the caller sees
+// the rate-limit text; a limit that clears lets the request through.
 TEST_F(HttpClientTest, get_retries_429_four_times_with_growing_pauses) {
   std::atomic<int> passing{0};
   LocalHttpServer server([&](const Request& r) {
@@ -161,9 +160,8 @@ TEST_F(HttpClientTest, json_gets_survive_a_body_too_deep_for_memory) {
 
 std::string g_data_dir;
 
-// A deployment with its own certificate authority names the file relative to the Korb data
-// directory; the request must load exactly that file (a missing one is a certificate error,
-// never a silent fall-back to the system store).
+// A deployment's own certificate authority file, relative to the Korb data directory: a missing
+// one is a certificate error, never a silent fall-back to the system store.
 TEST_F(HttpClientTest, ca_file_is_taken_inside_the_data_directory) {
   namespace fs = std::filesystem;
   char pattern[] = "/tmp/ostakka-ca-XXXXXX";
