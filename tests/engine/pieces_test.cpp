@@ -19,9 +19,8 @@ Cells cells_of(int type, int rotation) {
   return cells;
 }
 
-// Each rotation is the clockwise turn of the one before, about the centre of the piece's own box:
-// 4 x 4 for the I piece, 3 x 3 for J, L, S, T and Z; the O piece looks the same in every
-// rotation. A mistyped cell anywhere in the table breaks one of these turns.
+// A mistyped cell anywhere in the table breaks one of these turns: the I piece turns in a 4 x 4
+// box, the others in 3 x 3, and the O piece looks the same in every rotation.
 TEST(pieces, each_rotation_is_the_clockwise_turn_of_the_one_before) {
   for (int type = 0; type < kPieceTypes; ++type) {
     const int box = type == 0 ? 4 : 3;

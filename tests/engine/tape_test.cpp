@@ -10,9 +10,8 @@ namespace {
 
 using namespace engine;
 
-// The byte layout is what score records carry on-chain; any change breaks every stored tape. The
-// hash (the SHA-256 of the 15 bytes, as sha256sum gives it) is taken over the decoded bytes, so
-// padding and digit case do not change it, and a text that does not decode has no hash at all.
+// The byte layout is carried on-chain; any change breaks every stored tape. The hash (as
+// sha256sum gives it for the 15 bytes) covers the decoded bytes, so padding and case do not count.
 TEST(tape, layout_and_hash_of_a_known_tape) {
   const InputTape tape{{0x12345670u, RunEnd}};
   EXPECT_EQ(serialize_tape(TapeHeader{1, 0x0201, 0x0403}, tape),
@@ -20,17 +19,12 @@ TEST(tape, layout_and_hash_of_a_known_tape) {
   const std::string hex = tape_hex(TapeHeader{}, tape);
   EXPECT_EQ(hex, "0101000000000100000070563412ff");
   const std::string hash = "14e7deb3191e9bd9ed0b23e46c474b62a443ead37dfeec03d2b9f056421bd6c1";
-  for (const std::string& text :
-       {hex, " \t" + hex + "\r\n", std::string("0101000000000100000070563412FF")}) {
-    EXPECT_EQ(tape_hash(text), hash) << text;
-  }
-  for (const std::string& text : {hex + "0", hex.substr(2) + "fg", std::string("01 01")}) {
-    EXPECT_EQ(tape_hash(text), "") << text;
-  }
+  const std::pair<std::string, std::string> cases[] = {
+      {hex, hash},     {" \t" + hex + "\r\n", hash}, {"0101000000000100000070563412FF", hash},
+      {hex + "0", ""}, {hex.substr(2) + "fg", ""},   {"01 01", ""}};
+  for (const auto& [text, want] : cases) EXPECT_EQ(tape_hash(text), want) << text;
 }
 
-// Reading a tape back checks its layout: anything that does not describe exactly `count`
-// records of a known format is refused with a reason.
 TEST(tape, parse_refuses_bad_layouts) {
   const std::string good = tape_hex(TapeHeader{}, {{16, MoveLeft}, {32, RunEnd}});
   TapeHeader header;
@@ -55,8 +49,7 @@ TEST(tape, parse_refuses_bad_layouts) {
   }
 }
 
-// Random tapes survive the round trip, and damaged texts never crash the reader; any text it
-// accepts is exactly the serialisation of what it read.
+// Any damaged text the reader accepts must be exactly the serialisation of what it read.
 TEST(tape, round_trip_and_fuzz) {
   const uint32_t seed = test_mangle::seed();
   SCOPED_TRACE("OSTAKKA_SEED=" + std::to_string(seed));
