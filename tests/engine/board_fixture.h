@@ -1,6 +1,4 @@
-// Helpers for engine tests: draw a well from text and read it back.
-// In the text '.' is empty and each letter is one locked piece: the letter gives its piece serial
-// (A = 1, B = 2, ...) and its colour (type (letter - 'A') % 7, stored as type + 1).
+// '.' is empty and each letter one locked piece: A = serial 1, and colour (letter - 'A') % 7 + 1.
 #pragma once
 
 #include <string>
@@ -15,7 +13,6 @@ using Rows = std::vector<std::string>;
 inline constexpr const char* kZeroTxid =
     "0000000000000000000000000000000000000000000000000000000000000000";
 
-// Lays the rows at the bottom of the well; rows above them stay empty.
 inline void set_board(engine::GameState& game, const Rows& rows) {
   game.cell_plane.fill(0);
   game.piece_id_plane.fill(0);
@@ -32,24 +29,21 @@ inline void set_board(engine::GameState& game, const Rows& rows) {
   }
 }
 
-// The bottom `count` rows, each cell as a letter of its piece serial, or as the digit of its
-// colour when `colours` is set.
-inline Rows board_rows(const engine::GameState& game, int count, bool colours = false) {
+// The bottom `count` rows, each cell as the letter of its piece serial.
+inline Rows board_rows(const engine::GameState& game, int count) {
   Rows rows;
   for (int y = engine::kWellRows - count; y < engine::kWellRows; ++y) {
     std::string row(engine::kWellColumns, '.');
     for (int x = 0; x < engine::kWellColumns; ++x) {
       const size_t i = static_cast<size_t>(y * engine::kWellColumns + x);
-      const uint32_t value = colours ? game.cell_plane[i] : game.piece_id_plane[i];
-      if (value != 0)
-        row[static_cast<size_t>(x)] = static_cast<char>((colours ? '0' : '@') + value);
+      const uint32_t serial = game.piece_id_plane[i];
+      if (serial != 0) row[static_cast<size_t>(x)] = static_cast<char>('@' + serial);
     }
     rows.push_back(row);
   }
   return rows;
 }
 
-// A fresh game on the zero txid over the given board.
 inline engine::GameState game_on(const Rows& rows) {
   engine::GameState game;
   engine::new_game(game, engine::seed_from_txid(kZeroTxid));
@@ -57,7 +51,6 @@ inline engine::GameState game_on(const Rows& rows) {
   return game;
 }
 
-// The same with a chosen active piece.
 inline engine::GameState game_with_piece(int type, int rotation, int x, int y,
                                          const Rows& rows = {}) {
   engine::GameState game = game_on(rows);

@@ -1,7 +1,5 @@
-// A player for tests and benchmarks: it places each piece where a simple board evaluation (plus
-// random noise) likes it, walks it there with real actions through the run layer, and fills the
-// time in between with clock jitter, stalls, pauses and stray keys. It plays well enough to
-// clear rows and trigger cascades, and badly enough to lose in the end.
+// A player for tests and benchmarks that plays well enough to clear rows and trigger cascades,
+// and badly enough to lose, with clock jitter, stalls, pauses and stray keys in between.
 #pragma once
 
 #include <algorithm>
@@ -29,7 +27,6 @@ struct Target {
   int32_t x = 3;
 };
 
-// Value of locking the active piece at (rotation, x), dropped straight down; cascades ignored.
 // False where the piece does not fit or would lose cells above the well.
 inline bool placement_value(const engine::GameState& game, int32_t rotation, int32_t x,
                             double& value) {
@@ -82,8 +79,7 @@ inline Target choose_target(const engine::GameState& game, std::mt19937& random,
   return best;
 }
 
-// Plays `run` (already started, its tick clock reading `clock`) until the game is over. `spawns`
-// must be counted by the run's on_lock hook: it tells the player when a new piece has arrived.
+// `spawns` must be counted by the run's on_lock hook: it tells the player a new piece arrived.
 inline void play_run(engine::RunRecord& run, uint64_t& clock, const size_t& spawns,
                      std::mt19937& random, const PlayerStyle& style) {
   using namespace engine;
@@ -93,13 +89,9 @@ inline void play_run(engine::RunRecord& run, uint64_t& clock, const size_t& spaw
   for (uint64_t turn = 0; run.arcade_state == ArcadeState::Playing && turn < 10000000; ++turn) {
     clock += kStepMs * (random() % (style.idle_ticks + 1));
     const unsigned roll = random() % 100;
-    if (style.stop_playing_ms != 0 && run.sim_clock >= style.stop_playing_ms) {
-      clock += 1000;
-      run_tick(run);
-      continue;
-    }
-    if (roll < style.stall_percent) {
-      clock += 1000 + random() % 4000;
+    const bool stopped = style.stop_playing_ms != 0 && run.sim_clock >= style.stop_playing_ms;
+    if (stopped || roll < style.stall_percent) {
+      clock += 1000 + (stopped ? 0 : random() % 4000);
       run_tick(run);
       continue;
     }
