@@ -1,17 +1,14 @@
 #include "tools/replay/replay_cli.h"
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 
 #include "engine/known_run.h"
@@ -21,7 +18,6 @@
 
 namespace {
 
-using engine_test::kZeroTxid;
 using nlohmann::json;
 namespace fs = std::filesystem;
 
@@ -46,9 +42,7 @@ const json kKnownPayload = {{"entry", engine_test::kKnownEntry},
 class ReplayCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("ostakka-replay-test-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir = fs::temp_directory_path() / ("ostakka-replay-test-" + std::to_string(::getpid()));
     fs::create_directories(dir);
   }
   void TearDown() override { fs::remove_all(dir); }
@@ -62,18 +56,7 @@ class ReplayCli : public ::testing::Test {
   fs::path dir;
 };
 
-// The built program passes on what the command line answers; the result on standard output is
-// read by the end-to-end run, the error line and exit code here.
-TEST_F(ReplayCli, the_program_passes_on_the_error_and_exit_code) {
-  const std::string err = (dir / "err").string();
-  const std::string program = std::string(OSTAKKA_BIN_DIR) + "/ostakka-replay";
-  EXPECT_EQ(WEXITSTATUS(std::system((program + " --pieces 1 2>" + err).c_str())), 2);
-  std::ifstream file(err);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), cli({"--pieces", "1"}).err);
-}
-
-// The program reports the run a tape records, and the deal of an entry.
-TEST_F(ReplayCli, replays_a_tape_and_lists_a_deal) {
+TEST_F(ReplayCli, reports_the_run_a_tape_records) {
   const Outcome outcome =
       cli({"--entry", engine_test::kKnownEntry, "--tape", engine_test::kKnownTape});
   ASSERT_EQ(outcome.code, 0) << outcome.err;
@@ -89,15 +72,10 @@ TEST_F(ReplayCli, replays_a_tape_and_lists_a_deal) {
                          {"seed", seed},
                          {"ticks", engine_test::kKnownTicks}};
   EXPECT_EQ(json::parse(outcome.out), expected);
-  EXPECT_EQ(json::parse(cli({"--entry", kZeroTxid, "--pieces", "14"}).out),
-            (json{{"pieces", {5, 3, 4, 2, 6, 1, 0, 6, 0, 1, 3, 5, 4, 2}}, {"seed", 3512459360u}}));
 }
 
-// Unusable arguments or input that cannot be read as a tape or a payload exit 2; input that reads
-// but does not hold up exits 1; each with one "error: " line and nothing on standard output. A
-// FIFO never ends and blocks its reader until someone writes, and a huge file must be refused
-// after a bounded read, not loaded whole; but a full tape, about 2 MB of hex and more than one
-// argument may carry, is read from its file in full.
+// A FIFO would block the reader forever and a huge file must be refused after a bounded read;
+// but a full tape, about 2 MB of hex, is read from its file in full.
 TEST_F(ReplayCli, refuses_what_it_cannot_use_with_its_exit_code) {
   const std::string entry = engine_test::kKnownEntry;
   const std::string huge = write("huge.hex", std::string(size_t{9} << 20, '0'));
@@ -119,23 +97,13 @@ TEST_F(ReplayCli, refuses_what_it_cannot_use_with_its_exit_code) {
     int code;
     std::string reason;
   } cases[] = {
-      {{}, 2, "exactly one of"},
-      {{"--tape", "00"}, 2, "--entry TXID is required"},
       {{"--entry", "12ab", "--pieces", "3"}, 2, "64-digit hex txid"},
-      {{"--entry", kZeroTxid, "--pieces", "3", "--tape", "00"}, 2, "exactly one of"},
-      {{"--entry", kZeroTxid, "--pieces"}, 2, "needs a value"},
-      {{"--entry", kZeroTxid, "--entry", kZeroTxid, "--pieces", "1"}, 2, "given twice"},
-      {{"--frobnicate"}, 2, "unknown argument"},
-      {{"--entry", kZeroTxid, "--pieces", "1000001"}, 2, "--pieces must be"},
-      {{"--entry", kZeroTxid, "--pieces", "3 "}, 2, "--pieces must be"},
+      {{"--entry", engine_test::kZeroTxid, "--pieces", "1000001"}, 2, "--pieces must be"},
       {{"--entry", entry, "--tape", tape.substr(1)}, 2, "odd number of digits"},
       {{"--entry", entry, "--tape-file", (dir / "absent.hex").string()}, 2, "cannot read"},
       {{"--entry", entry, "--tape-file", huge}, 2, "is larger than"},
-      {{"--payload", huge}, 2, "is larger than"},
-      {{"--entry", entry, "--tape-file", fifo}, 2, "not a regular file"},
       {{"--payload", fifo}, 2, "not a regular file"},
       {{"--payload", write("broken.json", "{\"entry\": ")}, 2, "not a JSON object"},
-      {{"--payload", write("array.json", "[1,2]")}, 2, "not a JSON object"},
       {{"--entry", entry, "--tape-file", full}, 1, "tape is full"},
       {{"--payload", inflated}, 1, "does not match the replayed score"},
       {{"--payload", untyped}, 1, "\"score\""},
@@ -151,15 +119,9 @@ TEST_F(ReplayCli, refuses_what_it_cannot_use_with_its_exit_code) {
   }
 }
 
-// A payload holds up only when its hash covers its tape, the tape replays to its RunEnd and the
-// replay scores what the payload claims; mangled payloads never crash the reader and always get
-// one of the three answers.
-TEST_F(ReplayCli, checks_payloads_and_survives_mangled_ones) {
+// Mangled payloads never crash the reader and always get one of the three answers.
+TEST_F(ReplayCli, survives_mangled_payloads) {
   const std::string original = kKnownPayload.dump();
-  const Outcome checked = cli({"--payload", write("good.json", original)});
-  ASSERT_EQ(checked.code, 0) << checked.err;
-  EXPECT_EQ(json::parse(checked.out)["score"], engine_test::kKnownScore);
-
   const uint32_t seed = test_mangle::seed();
   SCOPED_TRACE("OSTAKKA_SEED=" + std::to_string(seed));
   std::mt19937 random(seed);
