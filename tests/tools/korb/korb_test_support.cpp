@@ -1,6 +1,5 @@
 #include "tools/korb/korb_test_support.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,8 +36,6 @@ int temp_file(const char* stem, std::string& path) {
   return mkstemp(path.data());
 }
 
-}  // namespace
-
 int wait_korb(pid_t pid, std::chrono::milliseconds timeout) {
   int status = 0;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -52,6 +49,8 @@ int wait_korb(pid_t pid, std::chrono::milliseconds timeout) {
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+}  // namespace
 
 RunResult run_korb(const std::vector<std::string>& args, std::chrono::milliseconds timeout) {
   RunResult result;
@@ -67,13 +66,6 @@ RunResult run_korb(const std::vector<std::string>& args, std::chrono::millisecon
   unlink(out_path.c_str());
   unlink(err_path.c_str());
   return result;
-}
-
-pid_t start_korb(const std::vector<std::string>& args, const std::string& output_path) {
-  const int fd = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const pid_t pid = spawn(args, fd, fd);
-  close(fd);
-  return pid;
 }
 
 nlohmann::json read_json(const std::string& path) {
@@ -107,15 +99,6 @@ std::string write_request(const std::string& id, std::int64_t ts, const std::str
   write_text(korb::connect_request_path(id),
              nlohmann::json{{"app", app}, {"id", id}, {"instance", instance}, {"ts", ts}}.dump());
   return korb::connect_reply_path(id);
-}
-
-bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 }  // namespace korb_test

@@ -2,11 +2,8 @@
 // running the real `korb` program as a child process with every wait bounded.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,16 +18,9 @@ struct RunResult {
   std::string out, err;
 };
 
-// Runs korb with `args` and waits at most `timeout`.
+// Runs korb with `args`, killing it once `timeout` has passed (exit code -1).
 RunResult run_korb(const std::vector<std::string>& args,
                    std::chrono::milliseconds timeout = std::chrono::seconds(30));
-
-// Starts korb in the background; its output goes to `output_path` (stdout and stderr). Hand the
-// pid to a test_children::Guard so an assertion that ends the test early leaves nothing running.
-pid_t start_korb(const std::vector<std::string>& args, const std::string& output_path);
-
-// Reaps `pid`, killing it once `timeout` has passed: its exit code, or -1 when it was killed.
-int wait_korb(pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 // Parses a file; a discarded value when missing or broken.
 nlohmann::json read_json(const std::string& path);
@@ -46,8 +36,5 @@ std::string add_wallet(const std::string& name);
 std::string write_request(const std::string& id, std::int64_t ts,
                           const std::string& app = "O-Stakka",
                           const std::string& instance = "/games/ostakka");
-
-// Polls `condition` every 10 ms until it holds or `timeout` passes.
-bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
 }  // namespace korb_test
