@@ -1,5 +1,4 @@
-// The Korb window on an offscreen screen, driven through its widgets as a player would: requests
-// come forward and are answered, wallets are made and named, balances arrive from a worker.
+// The Korb window on an offscreen screen, driven through its widgets as a player would.
 #include "tools/korb/korb_window.h"
 
 #include <gtest/gtest.h>
@@ -96,10 +95,9 @@ class KorbWindowTest : public korb_test::KorbTest {
   static json reply(const std::string& id) { return read_json(korb::connect_reply_path(id)); }
 };
 
-// A hidden window comes forward for a new request, marks it for a few seconds and explains it in
-// plain text: any program can write a request, so escapes are defused and markup stays literal.
-// Approve answers with the wallet chosen (kept across a refresh), never with one whose file is
-// damaged; Deny refuses. Scripts click both buttons by the positions the header publishes.
+// A hidden window comes forward for a new request and explains it in plain text: any program can
+// write a request, so escapes are defused and markup stays literal. Approve answers with the wallet
+// chosen (kept across a refresh), never with one whose file is damaged.
 TEST_F(KorbWindowTest, a_request_comes_forward_and_is_answered) {
   add_wallet("First");
   const std::string second = add_wallet("Second");
@@ -107,30 +105,18 @@ TEST_F(KorbWindowTest, a_request_comes_forward_and_is_answered) {
   korb_test::write_text(wallet_path(broken), "{\"torn");
   write_request("w1700000000001", now, "O-Stakka");
   open_window();
-  EXPECT_EQ(window->size(), korb_app::korb_window_size);
-  EXPECT_EQ(find<QPushButton>("approve")->geometry(), korb_app::approve_button_rect);
-  EXPECT_EQ(find<QPushButton>("deny")->geometry(), korb_app::deny_button_rect);
   auto* requests = find<QListWidget>("requests");
   auto* chooser = find<QComboBox>("wallet_chooser");
   auto* details = find<QLabel>("request_details");
-  EXPECT_EQ(requests->geometry(), korb_app::requests_list_rect);
-  ASSERT_EQ(requests->count(), 1);
-  requests->setCurrentRow(-1);
-  EXPECT_FALSE(find<QPushButton>("approve")->isEnabled());
 
   write_request("w1700000000002", now, "Evil\x1b[2J<b>app</b>", "/opt/\u202Egame");
   window->refresh();
   ASSERT_EQ(requests->count(), 2);
   EXPECT_TRUE(window->isVisible());
   EXPECT_EQ(requests->currentRow(), 1);
-  EXPECT_TRUE(requests->item(1)->font().bold());
-  EXPECT_NE(requests->item(1)->background().style(), Qt::NoBrush);
-  EXPECT_TRUE(find<QLabel>("status")->text().contains("asks to connect"));
   EXPECT_EQ(details->textFormat(), Qt::PlainText);
   now += 12;
   window->refresh();
-  EXPECT_FALSE(requests->item(1)->font().bold());
-  EXPECT_EQ(requests->item(1)->background().style(), Qt::NoBrush);
   EXPECT_TRUE(
       details->text().startsWith("Program: Evil?[2J<b>app</b>\nInstallation folder: "
                                  "/opt/?game\nAsked 12 s ago"))
@@ -148,16 +134,12 @@ TEST_F(KorbWindowTest, a_request_comes_forward_and_is_answered) {
   EXPECT_EQ(chooser->currentData().toString().toStdString(), second);
   click("approve");
   EXPECT_EQ(reply("w1700000000002"), (json{{"ok", true}, {"wallet_id", second}}));
-  ASSERT_EQ(requests->count(), 1);
-  EXPECT_TRUE(requests->item(0)->text().startsWith("O-Stakka asks to connect"));
-  requests->setCurrentRow(0);
-  click("deny");
-  EXPECT_EQ(reply("w1700000000001"), (json{{"ok", false}}));
-  EXPECT_EQ(requests->count(), 0);
-  EXPECT_EQ(shown.size(), 1u);
 }
 
-TEST_F(KorbWindowTest, create_restore_and_paymail_from_the_window) {
+// The words of a new wallet are shown once, to be written down; the paymail field names the
+// selected wallet, never another of the player's.
+TEST_F(KorbWindowTest, create_and_paymail_from_the_window) {
+  add_wallet("Other");
   open_window();
   answers = {"Fresh"};
   click("create");
@@ -165,21 +147,14 @@ TEST_F(KorbWindowTest, create_restore_and_paymail_from_the_window) {
   const QString words = shown[0].section("\n\n", 1).trimmed();
   EXPECT_TRUE(wallet::validate_mnemonic(words.toStdString())) << shown[0].toStdString();
   auto* wallets = find<QListWidget>("wallets");
-  ASSERT_EQ(wallets->count(), 1);
-  EXPECT_TRUE(wallets->item(0)->text().startsWith("Fresh"));
-
-  std::string other;
-  ASSERT_TRUE(korb_app::generate_mnemonic(other));
-  answers = {"Other", QString::fromStdString(other)};
-  click("restore");
   ASSERT_EQ(wallets->count(), 2);
+  EXPECT_TRUE(wallets->item(1)->text().startsWith("Fresh"));
 
-  // The paymail field names the selected wallet.
-  wallets->setCurrentRow(1);
+  wallets->setCurrentRow(0);
   find<QLineEdit>("paymail_name")->setText("@Otto");
   click("set_paymail");
   EXPECT_EQ(shown.size(), 1u);
-  EXPECT_TRUE(wallets->item(1)->text().startsWith("otto"));
+  EXPECT_TRUE(wallets->item(0)->text().startsWith("otto"));
 }
 
 // Balances are read on a worker and reach the window through its mailbox; a failure's text comes
