@@ -39,7 +39,7 @@ class KorbCli : public korb_test::KorbTest {
   }
 };
 
-// A created wallet is stored in the HD form a game loads, listed, signs with the identity key it
+// A created wallet is stored in the HD form a game loads, signs with the identity key it
 // shows, and is refused as a second entry for the same keys.
 TEST_F(KorbCli, created_wallet_is_stored_listed_and_signs) {
   std::string words;
@@ -51,10 +51,7 @@ TEST_F(KorbCli, created_wallet_is_stored_listed_and_signs) {
   EXPECT_EQ(registry["wallets"], json::array({json{{"id", id}, {"name", "Main purse"}}}));
   EXPECT_EQ(registry["active"], id);
   const json shown = show(id);
-  EXPECT_EQ(shown["address"], file["address"]);
   EXPECT_EQ(shown["identity_address"], file["identity"]);
-  const std::string line = id + "\tMain purse\t" + file["address"].get<std::string>() + "\n";
-  EXPECT_NE(run_korb({"list"}).out.find(line), std::string::npos);
 
   const std::string message = "OW1|score|12345|\xc3\xa9";
   std::istringstream signed_lines(run_korb({"sign-message", id, message}).out);
@@ -63,10 +60,6 @@ TEST_F(KorbCli, created_wallet_is_stored_listed_and_signs) {
   std::getline(signed_lines, signature);
   EXPECT_EQ(key, shown["identity_public_key"]);
   EXPECT_TRUE(wallet::verify_message(message, key, signature));
-  EXPECT_EQ(run_korb({"verify-message", message, key, signature}).exit_code, 0);
-  const auto altered = run_korb({"verify-message", message + ".", key, signature});
-  EXPECT_EQ(altered.exit_code, 1);
-  EXPECT_EQ(altered.out, "invalid\n");
 
   // The same keys again would be a second entry spending the same coins.
   expect_refused({"restore", "--name", "Twice", "--mnemonic", words}, "already in Korb as " + id);
@@ -119,12 +112,11 @@ TEST_F(KorbCli, paymail_name_is_registered_and_a_taken_name_refused) {
   const std::string second_file = read_text(wallet_path(second));
   const std::string registry = read_text(registry_path());
   expect_refused({"paymail", second, "alice"}, "is already taken");
-  expect_refused({"paymail", second, "@ !?"}, "need a paymail name");
   EXPECT_EQ(read_text(wallet_path(second)), second_file);
   EXPECT_EQ(read_text(registry_path()), registry);
 }
 
-// A damaged registry is reported, never "repaired" into an empty one: the game reads a broken
+// A damaged registry is never "repaired" into an empty one: the game reads a broken
 // registry as empty, so saving over it would silently drop every wallet.
 TEST_F(KorbCli, damaged_registry_is_reported_and_left_untouched) {
   const std::string id = create_wallet("Kept");
@@ -136,8 +128,6 @@ TEST_F(KorbCli, damaged_registry_is_reported_and_left_untouched) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"create", "--name", "New"},
           {"restore", "--name", "New", "--mnemonic", abandon_about},
-          {"list"},
-          {"show", id},
           {"paymail", id, "bob"}}) {
       expect_refused(args, "damaged");
     }
@@ -211,23 +201,6 @@ TEST_F(KorbCli, ids_and_names_from_files_reach_the_terminal_printable) {
       EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos) << args[0];
     }
   }
-  EXPECT_NE(run_korb({"list"}).out.find("w1?]0;owned?\tevil?[2J??x?"), std::string::npos);
-}
-
-// A clean data directory is a normal start; "No wallets yet" must mean that, so a data folder
-// korb cannot use is reported as such. Mistakes in the command line are usage errors.
-TEST_F(KorbCli, clean_start_unusable_data_folder_and_usage_errors) {
-  const auto list = run_korb({"list"});
-  EXPECT_EQ(list.exit_code, 0);
-  EXPECT_NE(list.out.find("No wallets yet"), std::string::npos);
-  const auto usage = run_korb({"create", "--name"});
-  EXPECT_EQ(usage.exit_code, 2);
-  EXPECT_NE(usage.err.find("korb sign-message"), std::string::npos);
-
-  std::filesystem::remove_all(data_dir());
-  korb_test::write_text(data_dir(), "a file where the folder should be");
-  expect_refused({"list"}, "is not a folder");
-  expect_refused({"requests"}, "is not a folder");
 }
 
 }  // namespace
