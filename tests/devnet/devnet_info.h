@@ -15,18 +15,16 @@ namespace devnet {
 
 struct DevnetInfo {
   int port = 0;
-  std::string ca;     // the devnet's CA certificate (PEM): trust only this
-  std::string admin;  // https://127.0.0.1:PORT/admin
-  // WhatsOnChain requests a second the devnet answers before 429 (--woc-rate-limit); 0: no limit.
-  int woc_rate_limit = 0;
+  std::string ca;          // the devnet's CA certificate (PEM): trust only this
+  std::string admin;       // https://127.0.0.1:PORT/admin
+  int woc_rate_limit = 0;  // requests a second before 429 (--woc-rate-limit); 0: no limit
 
   // https://127.0.0.1:PORT, the base of every path prefix ("/woc", "/arc", "/gorillapool", ...).
   std::string base() const { return "https://127.0.0.1:" + std::to_string(port); }
 };
 
 // The devnet of this run, or nothing (with the reason in *error when given) when the variable is
-// unset or the file is missing or malformed. Every devnet test starts here, so a fault in this
-// reader fails them all at once with its reason.
+// unset or the file is missing or malformed.
 inline std::optional<DevnetInfo> read_devnet_info(std::string* error = nullptr) {
   const char* path = std::getenv("OSTAKKA_DEVNET_INFO");
   std::ifstream in(path != nullptr ? path : "", std::ios::binary);

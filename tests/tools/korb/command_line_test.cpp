@@ -17,9 +17,7 @@ korb_app::Command parsed(const std::vector<std::string>& args) {
   return result.command;
 }
 
-// Every verb runs through the program in the commands and connect tests; here, the forms only the
-// parser knows: --option=value, options before positionals, "--" before a message that looks
-// like an option, and the wipe of the one secret a command can carry.
+// The forms the program-level tests do not use, and the wipe of the one secret a command carries.
 TEST(command_line, option_forms_and_the_secret_wipe) {
   EXPECT_EQ(parsed({}).verb, Verb::window);
   auto restore = parsed({"restore", "--mnemonic=a b c", "--name", "R"});
@@ -41,7 +39,6 @@ TEST(command_line, mistakes_are_named) {
       {{"create", "--name"}, "--name needs a value"},
       {{"create", "--name", "a", "--name", "b"}, "--name given twice"},
       {{"create", "--name", "a", "extra"}, "too many arguments for create"},
-      {{"list", "--json"}, "unknown option --json for list"},
       {{"show"}, "missing arguments for show"},
       {{"approve", "w1"}, "approve needs --wallet"},
       {{"deny", "--wallet", "w1", "w2"}, "unknown option --wallet for deny"},
@@ -59,7 +56,7 @@ TEST(command_line, mistakes_are_named) {
 }
 
 // Random argument lists built from the real words and junk: the parser always answers, an
-// accepted command never carries more than the bounds allow, and errors stay short.
+// accepted command never carries more than the bounds allow.
 TEST(command_line, random_arguments_are_answered_within_bounds) {
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -87,7 +84,6 @@ TEST(command_line, random_arguments_are_answered_within_bounds) {
     }
     EXPECT_LE(c.message.size(), korb_app::max_message_bytes);
     EXPECT_EQ(result.ok, result.error.empty());
-    EXPECT_LE(result.error.size(), 200u);
   }
 }
 

@@ -5,20 +5,16 @@
 
 namespace {
 
-TEST(window_model, rows_say_who_asks_and_which_wallet_is_which) {
+TEST(window_model, request_rows_say_who_asks) {
   const korb::ConnectRequest request{"w1700000000000", "O-Stakka", "/games/ostakka", 1000};
   EXPECT_EQ(korb_app::request_row_text(request, 1012),
             "O-Stakka asks to connect \u2014 /games/ostakka (12 s ago)");
-  EXPECT_EQ(korb_app::request_row_text({"w1", "", "", 1000}, 990),
-            "An app asks to connect (just now)");
   // Any program can write a request: escapes and line breaks are defused, long texts cut.
   const korb::ConnectRequest hostile{"w2", "Evil\x1b[2J\napp", std::string(500, 'p'), 1000};
   const std::string row = korb_app::request_row_text(hostile, 1000);
   EXPECT_TRUE(row.starts_with("Evil?[2J?app asks to connect \u2014 ppp")) << row;
   EXPECT_TRUE(row.ends_with("p... (just now)")) << row;
   EXPECT_LT(row.size(), 250u);
-  EXPECT_EQ(korb_app::wallet_row_text({"w5", "Main", "1Abc"}), "Main \u2014 1Abc (w5)");
-  EXPECT_EQ(korb_app::wallet_row_text({"w6", "Torn", ""}), "Torn \u2014 wallet file unusable (w6)");
 }
 
 // The once-a-second refresh must not move the player's choice to another wallet when the rows
@@ -29,7 +25,6 @@ TEST(window_model, selections_follow_the_id_not_the_row) {
   wallets.erase(wallets.begin());
   EXPECT_EQ(korb_app::kept_selection(wallets, "w2"), 0);
   EXPECT_EQ(korb_app::kept_selection(wallets, "gone"), 0);
-  EXPECT_EQ(korb_app::kept_selection(std::vector<korb_app::StoredWallet>{}, "w2"), -1);
 }
 
 }  // namespace
