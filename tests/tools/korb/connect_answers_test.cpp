@@ -6,22 +6,20 @@
 
 #include <future>
 
-#include "korb/atomic_file.h"
 #include "tools/korb/korb_test_support.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using korb_test::read_json;
-using korb_test::read_text;
 
 using Answers = korb_test::KorbTest;
 using korb_test::add_wallet;
 using korb_test::write_request;
 
 // `korb watch` as a program warns that it approves everything and answers a waiting request
-// within a game's poll. A game polls for about a minute, so a request
-// older than the live window is left alone (one from the future counts: clocks drift).
+// within a game's poll. A game polls for about a minute, so a request older than the live window
+// is left alone (one from the future counts: clocks drift).
 TEST_F(Answers, korb_watch_approves_live_requests) {
   const korb::ConnectRequest asked{"w1", "O-Stakka", "", 1000};
   EXPECT_TRUE(korb_app::is_request_live(asked, 1000 + korb_app::request_live_seconds));
