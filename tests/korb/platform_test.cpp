@@ -7,7 +7,6 @@
 #include <sys/un.h>
 
 #include <algorithm>
-#include <chrono>
 #include <thread>
 #include <tuple>
 
@@ -85,23 +84,6 @@ TEST_F(platform, the_socket_folder_is_the_runtime_folder_only_when_it_is_private
   // Too long for a socket address: no path rather than a cut one.
   setenv("LOCALAPPDATA", (root_ + "/" + std::string(120, 'x')).c_str(), 1);
   EXPECT_EQ(korb::platform::instance_socket_path(name), "");
-}
-
-TEST_F(platform, a_program_starts_detached_in_the_given_folder) {
-  const std::string work = root_ + "/work";
-  fs::create_directories(work);
-  const std::string script = root_ + "/fake-korb";
-  write_text(script, "#!/bin/sh\necho started > started.txt\n");
-  EXPECT_FALSE(korb::platform::start_detached(script, work)) << "not executable yet";
-  fs::permissions(script, fs::perms::owner_all);
-  EXPECT_TRUE(korb::platform::is_executable_file(script));
-  EXPECT_FALSE(korb::platform::is_executable_file(root_));
-
-  ASSERT_TRUE(korb::platform::start_detached(script, work));
-  for (int i = 0; i < 500 && read_text(work + "/started.txt").empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_EQ(read_text(work + "/started.txt"), "started\n");
 }
 
 }  // namespace
