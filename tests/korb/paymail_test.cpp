@@ -37,22 +37,6 @@ class paymail : public korb_test::KorbTest {
   std::string identity() const { return korb_test::abandon_keys::identity_public_key; }
 };
 
-TEST_F(paymail, quotas_stop_new_names_but_not_names_already_held) {
-  for (const auto& [role, quota] : std::vector<std::pair<std::string, int>>{
-           {"dev", 20}, {"agent", 10}, {"", 10}, {"architect", 25}}) {
-    write_paymail_registry(role.empty() ? Json::object() : Json({{"host_role", role}}));
-    for (int i = 0; i < quota; ++i) {
-      ASSERT_EQ(korb::register_local_name("n" + std::to_string(i), key_a, "1Addr"), "") << role;
-    }
-    if (role == "architect") continue;
-    EXPECT_EQ(korb::register_local_name("one-more", key_a, ""),
-              "paymail quota reached (" + std::to_string(quota) + " free labels per identity)")
-        << role;
-    EXPECT_EQ(korb::register_local_name("n0", key_a, "1Other"), "") << "re-registering is free";
-    EXPECT_EQ(korb::register_local_name("other-key", key_b, ""), "");
-  }
-}
-
 TEST_F(paymail, registration_writes_owner_address_and_self_and_shares_details_between_names) {
   write_paymail_registry(Json::parse(R"({"names": {"first": {"pubkey": ")" + key_a +
                                      R"(", "ord": "o1", "avatar": "av1", "kept": 1}},
@@ -66,18 +50,6 @@ TEST_F(paymail, registration_writes_owner_address_and_self_and_shares_details_be
   EXPECT_EQ(reg["names"]["first"]["kept"], 1);
   EXPECT_EQ(reg["self"], "b-name");
   EXPECT_EQ(reg["unknown"], Json::array({1}));
-}
-
-TEST_F(paymail, the_name_of_a_key_is_self_first_then_the_first_valid_in_key_order) {
-  const Json a = {{"pubkey", key_a}};
-  Json reg = {{"self", "@Zed"},
-              {"names", {{"bob", a}, {"Bad Name", a}, {"zed", a}, {"amy", {{"pubkey", key_b}}}}}};
-  write_paymail_registry(reg);
-  EXPECT_EQ(korb::find_name_by_pubkey("02" + std::string(64, 'A')), "zed");
-  reg["self"] = "amy";
-  write_paymail_registry(reg);
-  EXPECT_EQ(korb::find_name_by_pubkey(key_a), "bob");
-  EXPECT_EQ(korb::find_name_by_pubkey("02" + std::string(64, 'c')), "");
 }
 
 TEST_F(paymail, the_wallet_file_handle_is_normalised_registered_and_names_the_wallet) {
@@ -123,25 +95,6 @@ TEST_F(paymail, the_ordinals_address_reaches_every_name_of_the_identity) {
     korb::sync_ordinals_address(identity(), bad);
     EXPECT_EQ(registry()["names"]["alice"]["ordAddress"], ord) << bad;
   }
-}
-
-TEST_F(paymail, the_avatar_follows_the_session_and_is_removed_with_it) {
-  write_paymail_registry(Json(
-      {{"names",
-        {{"alice", {{"pubkey", identity()}}}, {"bob", {{"pubkey", key_b}, {"avatar", "b"}}}}}}));
-  load_wallet({{"ord_avatar", "insc_0"}});
-  ASSERT_EQ(korb::sync_avatar(), "");
-  EXPECT_EQ(registry()["avatars"][identity()], "insc_0");
-  EXPECT_EQ(registry()["names"]["alice"]["avatar"], "insc_0");
-  {
-    std::lock_guard<std::recursive_mutex> g(wallet::session_mutex());
-    wallet::session().ord_avatar.clear();
-  }
-  ASSERT_EQ(korb::sync_avatar(), "");
-  const Json reg = registry();
-  EXPECT_FALSE(reg["avatars"].contains(identity()));
-  EXPECT_FALSE(reg["names"]["alice"].contains("avatar"));
-  EXPECT_EQ(reg["names"]["bob"]["avatar"], "b") << "another key's avatar stays";
 }
 
 }  // namespace
