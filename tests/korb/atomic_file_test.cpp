@@ -31,6 +31,10 @@ TEST_F(atomic_file, replaces_the_whole_file_privately_and_cleans_up_after_a_fail
   ASSERT_TRUE(korb::write_file_atomic(path, "first, and longer", error)) << error;
   ASSERT_TRUE(korb::write_file_atomic(path, "second", error)) << error;
   EXPECT_EQ(read_text(path), "second");
+  // No reader would take a larger file back: writing it would lose its content for good.
+  const std::string too_large(korb::max_data_file_bytes + 1, 'x');
+  EXPECT_FALSE(korb::write_file_atomic(path, too_large, error));
+  EXPECT_EQ(read_text(path), "second");
   EXPECT_EQ(regular_files_in(data_dir()), 1);
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
