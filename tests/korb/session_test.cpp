@@ -202,22 +202,4 @@ TEST_F(session, save_waits_for_the_wallet_application_s_change_to_the_file) {
   EXPECT_EQ(file["recv"][1], 3);
 }
 
-TEST_F(session, refresh_follows_the_wallet_application_s_changes) {
-  write_hd_wallet("w1", mnemonic_abandon,
-                  {{"recv", {0, 4, 0, 0, 0, 0}}, {"show", 4}, {"paymail", "alice"}});
-  attach();
-  ASSERT_TRUE(korb::ensure_session());
-  // The wallet application lowered the counter and dropped the name.
-  write_hd_wallet("w1", mnemonic_abandon, {{"recv", {0, 1, 0, 0, 0, 0}}, {"show", 4}});
-  korb::refresh_session();
-  auto s = snapshot();
-  EXPECT_EQ(s.show, 1u);
-  EXPECT_EQ(s.payment_address, abandon_keys::receive_1_address);
-  EXPECT_EQ(s.paymail_handle, "");
-  // A file caught half-written changes nothing.
-  write_text(wallet_path("w1"), "{\"recv\": [0, 9");
-  korb::refresh_session();
-  EXPECT_EQ(snapshot().recv[1], 1u);
-}
-
 }  // namespace
