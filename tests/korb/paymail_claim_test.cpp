@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <thread>
 
 #include "korb/atomic_file.h"
@@ -152,10 +151,8 @@ TEST_F(PaymailClaimTest, host_role_waits_for_the_registry_lock_and_never_saves_o
 
   const std::string path = korb::paymail_registry_path();
   const std::string damaged = R"({"names": {")" + held + R"(": {"pubkey": ")";
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << damaged;
-  }
+  std::string error;
+  ASSERT_TRUE(korb::write_file_atomic(path, damaged, error)) << error;
   devnet_wallet::admin(g_devnet, "role", {{"pubkey", pubkey_}, {"role", "architect"}});
   korb::sync_host_role();
   std::string after;
