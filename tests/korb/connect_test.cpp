@@ -2,6 +2,7 @@
 // wallet window are the end-to-end runs' (korb_answers); here are the replies no window writes.
 #include "korb/connect.h"
 
+#include "korb/atomic_file.h"
 #include "korb_test_support.h"
 
 namespace {
