@@ -15,8 +15,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using korb_test::read_text;
-using korb_test::write_text;
 
 using platform = korb_test::KorbTest;
 
