@@ -44,6 +44,16 @@ TEST_F(connect_handshake, each_reply_reads_as_pending_ok_or_denied) {
   EXPECT_EQ(korb::poll_connect_reply("../w100"), "denied");
 }
 
+// The window and a command line may answer at once: the second answer must fail, not report
+// success over a reply it did not write.
+TEST_F(connect_handshake, a_second_answer_fails_and_the_first_stands) {
+  std::string error;
+  ASSERT_TRUE(korb::write_connect_reply("w200", false, "", error)) << error;
+  EXPECT_FALSE(korb::write_connect_reply("w200", true, "w1", error));
+  EXPECT_EQ(error, "connect request w200 was already answered");
+  EXPECT_EQ(korb::poll_connect_reply("w200"), "denied");
+}
+
 // Request ids come from the clock. After the clock was set back, a new id can equal one whose
 // reply is still on disk (neither program deletes them); that old answer must not approve or deny
 // the new request.
