@@ -77,13 +77,3 @@ test('a damaged or hostile state file stops the start with a clear message and i
     assert.equal(readFileSync(file, 'utf8'), text)
   }
 })
-
-test('blocks are mined on the clock when --block-seconds is set', async () => {
-  const net = await startDevnet({ blockSeconds: 1 })
-  try {
-    for (const deadline = Date.now() + 10000; net.dn.chain.height < 1 && Date.now() < deadline;) await new Promise((resolve) => setTimeout(resolve, 200))
-    assert.ok(net.dn.chain.height >= 1)
-  } finally {
-    await net.close()
-  }
-})
