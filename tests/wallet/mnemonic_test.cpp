@@ -52,15 +52,13 @@ TEST(mnemonic, published_vectors) {
   EXPECT_EQ(twelve_word, 8);
 }
 
-// Words are matched lower-cased and split by runs of spaces and tabs, but the seed comes from the
-// text exactly as stored, capital and all: another BIP39 wallet fed that text finds the same keys.
-TEST(mnemonic, which_phrases_validate_and_seed_from_the_text_as_stored) {
+// Words are split by runs of spaces and tabs; a wrong checksum, count or word is refused.
+TEST(mnemonic, which_phrases_validate) {
   const std::string eleven =
       "abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon ";
   const std::pair<std::string, bool> phrases[] = {
       {eleven + "about", true},
       {"\t " + eleven + " \tabout  ", true},
-      {"A" + eleven.substr(1) + "about", true},
       {eleven.substr(8) + "about", false},  // 11 words
       {eleven + "abandon", false},          // wrong checksum
       {eleven + "able", false},   // checksum 0010 where 0011 belongs: only the last bit is wrong
@@ -69,8 +67,6 @@ TEST(mnemonic, which_phrases_validate_and_seed_from_the_text_as_stored) {
   for (const auto& [phrase, valid] : phrases) {
     EXPECT_EQ(wallet::validate_mnemonic(phrase), valid) << phrase;
   }
-  EXPECT_NE(seed_hex(phrases[2].first, ""), seed_hex(phrases[0].first, ""));
-  EXPECT_NE(seed_hex(phrases[2].first, ""), "failed");
 }
 
 }  // namespace
