@@ -2,12 +2,9 @@
 // with an independent implementation; the retry rules are tested against local stand-ins.
 #include "wallet/arcade_payments.h"
 
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
-#include <thread>
 
 #include "devnet_environment.h"
 #include "wallet/encoding.h"
@@ -16,8 +13,6 @@
 #include "wallet/unspent.h"
 
 namespace {
-
-using nlohmann::json;
 
 const auto* const devnet_environment = ::testing::AddGlobalTestEnvironment(
     new devnet_wallet::DevnetEnvironment);  // NOLINT: owned by gtest
@@ -42,31 +37,9 @@ std::string txid_of(const std::string& result) {
 class PaymentsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(admin("fault/clear", json::object()).is_object());
     ASSERT_FALSE(devnet_wallet::create_bound_wallet(devnet_wallet::random_mnemonic()).empty());
     address_ = wallet::session().payment_address;
   }
-  void TearDown() override { (void)admin("fault/clear", json::object()); }
-
-  static json admin(const std::string& route, const json& body) {
-    std::string error;
-    json answer = devnet_wallet::admin(g_devnet, route, body, &error);
-    EXPECT_TRUE(answer.is_object()) << route << ": " << error;
-    return answer;
-  }
-  // Every request whose path starts with `route` answered so, until cleared.
-  static void fault_status(const std::string& route, int status, const std::string& body) {
-    admin(
-        "fault",
-        {{"route", route}, {"kind", "status"}, {"status", status}, {"body", body}, {"count", -1}});
-  }
-
-  std::string fund(int64_t satoshis) {
-    const std::string txid = devnet_wallet::fund(g_devnet, address_, satoshis);
-    EXPECT_EQ(txid.size(), 64u);
-    return txid;
-  }
-
   // The transaction as the devnet decoded it; fails the test when the devnet does not know it.
   static wallet::DecodedTransaction decoded(const std::string& txid) {
     wallet::DecodedTransaction tx;
@@ -87,7 +60,8 @@ class PaymentsTest : public ::testing::Test {
 // Each payment's outputs in order, then the change to the payment address; each spends the one
 // before's change. The entry fee with one input pays the 153-byte estimate as its fee.
 TEST_F(PaymentsTest, each_payment_pays_its_outputs_then_the_change) {
-  const std::string funding = fund(100000);
+  const std::string funding = devnet_wallet::fund(g_devnet, address_, 100000);
+  ASSERT_EQ(funding.size(), 64u);
   const auto& cfg = config::deploy_config();
   const std::string score(256, 's');
   std::string report = "BIE1";
@@ -153,31 +127,6 @@ TEST_F(PaymentsTest, spends_from_every_wallet_address_with_its_own_key) {
   ASSERT_EQ(tx.outputs.size(), 3u);
   EXPECT_EQ(tx.outputs[2].value, 6000 - 5000 - 194);
   EXPECT_EQ(hex_of(tx.outputs[2].script), to(addresses[0]));
-}
-
-// When nothing lists the last payment's change any more, the next payment finds it in that
-// transaction's raw form (WhatsOnChain serves no decoded form, and the devnet answers 404 there).
-TEST_F(PaymentsTest, change_is_recovered_from_the_last_transaction_when_nothing_lists_it) {
-  fund(20000);
-  const std::string first = txid_of(pay_entry());
-  ASSERT_EQ(first.size(), 64u);
-  const std::string route = "/woc/v1/bsv/main/address/" + address_;
-  fault_status(route + "/unspent/all", 200, R"({"result":[]})");
-  fault_status(route + "/unconfirmed/history", 404, "Not Found");
-  // Two stale reads of an empty listing: the first keeps the change in the entry but drops it
-  // from the pending list, the second drops it from the entry.
-  for (int read = 0; read < 2; ++read) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(8100));
-    std::string error;
-    ASSERT_TRUE(wallet::refresh_stale_unspent(false, error)) << error;
-  }
-  EXPECT_EQ(wallet::wallet_balance(), 0);
-  const std::string result = pay_entry();
-  ASSERT_EQ(txid_of(result).size(), 64u) << result;
-  const auto tx = decoded(txid_of(result));
-  ASSERT_EQ(tx.inputs.size(), 1u);
-  EXPECT_EQ(tx.inputs[0].txid, first);
-  EXPECT_EQ(tx.inputs[0].vout, 2u);
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <random>
-#include <thread>
 
 #include "mangle.h"
 #include "wallet/encoding.h"
@@ -22,7 +21,6 @@
 
 namespace {
 
-using nlohmann::json;
 using test_server::LocalHttpServer;
 using test_server::Request;
 using test_server::Response;
@@ -261,24 +259,6 @@ TEST_F(BroadcastTest, routes_and_answers) {
   };
   EXPECT_EQ(sent_to("/woc/v1/bsv/main/tx/raw"), 2);
   EXPECT_EQ(sent_to("/arc/v1/tx"), 0);
-}
-
-// The own service taking the transaction is enough; WhatsOnChain gets the same body on the side.
-TEST_F(BroadcastTest, own_submission_success_is_mirrored) {
-  next_input();
-  own_ = {200, "ok"};
-  woc_ = {200, ""};
-  EXPECT_EQ(broadcast(), "success: " + txid());
-  const auto own = server_->requests_to("/oi/submit");
-  ASSERT_EQ(own.size(), 1u);
-  const json body = json::parse(own[0].body, nullptr, false);
-  ASSERT_TRUE(body.is_object());
-  EXPECT_EQ(wallet::transaction_txid(wallet::hex_decode(body.value("txhex", ""))), txid());
-  ASSERT_TRUE(wallet::wait_for_background_sends(std::chrono::seconds(10)));
-  const auto mirrored = server_->requests_to("/woc/v1/bsv/main/tx/raw");
-  ASSERT_EQ(mirrored.size(), 1u);
-  EXPECT_EQ(mirrored[0].body, own[0].body);
-  EXPECT_EQ(wallet::last_sent_txid(), txid());
 }
 
 }  // namespace
