@@ -10,6 +10,7 @@
 #include <string>
 
 #include "wallet/http_test_seam.h"
+#include "wallet/keys.h"
 #include "wallet/ow_korb_wallet.h"
 #include "wallet/unspent.h"
 
@@ -17,6 +18,12 @@ namespace test_wallet {
 
 inline constexpr char kAbandonAbout[] =
     "abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon about";
+
+inline wallet::Hash160 hash_of(const std::string& address) {
+  wallet::Hash160 hash{};
+  EXPECT_TRUE(wallet::address_to_hash160(address, hash)) << address;
+  return hash;
+}
 
 // Replaces the session, and the unspent state, with the HD wallet of `mnemonic`.
 [[nodiscard]] inline bool load_hd_session(const std::string& mnemonic, uint32_t recv1 = 0,

@@ -37,11 +37,6 @@ void pin_service_to(const LocalHttpServer& server) {
   wallet::set_network_endpoints_for_test(test_server::endpoints_for(server, kPinnedHost));
 }
 
-long gap_ms(const Request& earlier, const Request& later) {
-  return static_cast<long>(
-      std::chrono::duration_cast<milliseconds>(later.arrived - earlier.arrived).count());
-}
-
 class HttpClientTest : public ::testing::Test {
  protected:
   void TearDown() override { wallet::clear_network_endpoints_for_test(); }
@@ -62,7 +57,9 @@ TEST_F(HttpClientTest, get_retries_429_four_times_with_growing_pauses) {
   ASSERT_EQ(requests.size(), 4u);
   const long expected[] = {400, 800, 1600};
   for (int i = 0; i < 3; ++i) {
-    const long gap = gap_ms(requests[i], requests[i + 1]);
+    const auto gap =
+        std::chrono::duration_cast<milliseconds>(requests[i + 1].arrived - requests[i].arrived)
+            .count();
     EXPECT_GE(gap, expected[i] - 20) << "pause " << i;
     EXPECT_LT(gap, expected[i] + 1500) << "pause " << i;
   }
@@ -74,7 +71,7 @@ TEST_F(HttpClientTest, get_retries_429_four_times_with_growing_pauses) {
 // Readers that treat "not found" as "empty" ask for it; everyone else gets the error text.
 TEST_F(HttpClientTest, accept_404_returns_the_body_otherwise_an_error_text) {
   LocalHttpServer server([](const Request& r) {
-    if (r.target == "/html") return Response{404, "<html><body>gone</body></html>", "text/html"};
+    if (r.target == "/html") return Response{404, "<html><body>gone</body></html>"};
     if (r.target == "/empty") return Response{404, ""};
     return Response{404, "{\"error\":\"unknown txid\"}\r\n"};
   });

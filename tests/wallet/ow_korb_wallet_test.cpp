@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "hd_session.h"
-#include "wallet/keys.h"
 
 namespace {
 
+using test_wallet::hash_of;
 using test_wallet::kAbandonAbout;
 using test_wallet::load_hd_session;
 
@@ -16,12 +16,6 @@ constexpr char kReceive0[] = "18pBoqRpHUYf9udsab5G9LT3vQUPxEyMFf";
 constexpr char kReceive5[] = "199ffw9X3CGnZwcuF5Uq8V8cgw8t4b87Gq";
 constexpr char kIdentity[] = "1Hg7Jm7G3DUetk4vxbAdjSf49qq3zbp8g6";
 constexpr char kForeignAddress[] = "1BgGZ9tcN4rm9KBzDn7KprQz87SZ26SAMH";  // key 1, not ours
-
-wallet::Hash160 hash_of(const std::string& address) {
-  wallet::Hash160 hash{};
-  EXPECT_TRUE(wallet::address_to_hash160(address, hash)) << address;
-  return hash;
-}
 
 // The three lookups must agree on an address; a key found must be the address's own pair.
 void expect_own(const std::string& address, bool own) {

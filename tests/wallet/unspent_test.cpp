@@ -17,7 +17,6 @@
 #include "mangle.h"
 #include "random_seed.h"
 #include "wallet/hd_keys.h"
-#include "wallet/keys.h"
 
 namespace {
 
@@ -27,6 +26,7 @@ using test_server::LocalHttpServer;
 using test_server::Request;
 using test_server::Response;
 using test_wallet::BoundWalletTest;
+using test_wallet::hash_of;
 
 const std::string kTxA = std::string(62, 'a') + "01";
 const std::string kTxB = std::string(62, 'b') + "02";
@@ -52,12 +52,6 @@ std::string receive_address(uint32_t i) {
   std::string priv, pub, address;
   EXPECT_TRUE(wallet::derive_path_keys(wallet::receive_path(i), priv, pub, address));
   return address;
-}
-
-wallet::Hash160 hash_of(const std::string& address) {
-  wallet::Hash160 hash{};
-  EXPECT_TRUE(wallet::address_to_hash160(address, hash));
-  return hash;
 }
 
 // Puts an output into the address's cache entry the way a sent transaction's change arrives.
@@ -255,22 +249,6 @@ TEST_F(UnspentTest, candidates_in_address_order_with_skip_rules) {
   wallet::wipe_candidates(out);
 }
 
-// A corrupt receive counter (the largest 32-bit value) neither loops for ever nor derives
-// billions of addresses; the payment address ("show") counts however far past the cap it lies.
-TEST_F(UnspentTest, receive_addresses_are_capped_but_the_payment_address_counts) {
-  wallet::session().recv[1] = 0xFFFFFFFFu;
-  auto addresses = wallet::wallet_addresses();
-  EXPECT_EQ(addresses.size(), 1001u);
-  EXPECT_EQ(addresses.back(), wallet::session().identity_address);
-  wallet::session().recv[1] = 1500;
-  wallet::session().show = 1200;
-  ASSERT_TRUE(wallet::refresh_wallet_keys());
-  ASSERT_EQ(wallet::session().payment_address, receive_address(1200));
-  addresses = wallet::wallet_addresses();
-  EXPECT_EQ(addresses.size(), 1002u);
-  EXPECT_EQ(addresses[1000], wallet::session().payment_address);
-}
-
 // WhatsOnChain under "/woc" and GorillaPool under "/gp" of the local server.
 void point_at(const LocalHttpServer& server) {
   wallet::set_network_endpoints_for_test(test_server::endpoints_for(server, "svc.unspent.test"));
@@ -416,24 +394,6 @@ TEST_F(UnspentTest, spendable_refresh_merges_the_ordinals_listing) {
   wallet::refresh_spendable();
   EXPECT_EQ(wallet::wallet_balance(), 3400);  // 2000 new + 1000 kept + 400 change
   EXPECT_FALSE(wallet::is_pending_outpoint(std::string(64, 'e'), 2));
-}
-
-// When another wallet is loaded while the lists are being read, nothing read is applied.
-TEST_F(UnspentTest, a_wallet_change_during_the_fetch_discards_the_results) {
-  LocalHttpServer server([&](const Request& r) -> Response {
-    bound_id() = "w-other";
-    if (r.target.find("/unspent/all") != std::string::npos)
-      return {200, "[" + item(kTxA, 0, 700) + "]"};
-    return {404, ""};
-  });
-  point_at(server);
-  std::string error;
-  EXPECT_FALSE(wallet::ensure_fresh_unspent(error));
-  EXPECT_EQ(error, "wallet changed.");
-  EXPECT_EQ(wallet::wallet_balance(), -1);
-  std::vector<wallet::SpendCandidate> out;
-  int64_t total = 0;
-  EXPECT_FALSE(wallet::gather_spend_candidates(out, total, error));
 }
 
 }  // namespace
