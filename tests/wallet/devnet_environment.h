@@ -26,10 +26,9 @@ struct DevnetEnvironment : ::testing::Environment {
   }
   void TearDown() override {
     EXPECT_TRUE(wallet::wait_for_background_sends(std::chrono::seconds(30)));
-    // Against a devnet that plays the rate limit, the pacer keeps the requests under it. A 429
-    // that still slips through (a connection held up on a loaded machine) is retried by the
-    // wallet's reads, so none reaches a reader (every test above passed); more than a stray one
-    // means the pacer is not doing its work (unpaced, a run meets dozens).
+    // The pacer keeps requests under the devnet's rate limit. A stray 429 (a connection held up on
+    // a loaded machine) is retried; more than that means the pacer is not working (unpaced, a run
+    // meets dozens).
     if (test_devnet().woc_rate_limit > 0) {
       std::string state, error;
       EXPECT_TRUE(wallet::wallet_http_get(test_devnet().admin + "/state", state, error, 20, false))

@@ -28,25 +28,6 @@ namespace devnet_wallet {
 
 using DevnetInfo = devnet::DevnetInfo;
 
-// Every service of the devnet on its one port; the service host name stays pinned to 127.0.0.1.
-inline void point_at_devnet(const DevnetInfo& info) {
-  wallet::NetworkEndpoints endpoints;
-  endpoints.service_scheme = "https";
-  endpoints.service_host = std::string(config::deploy_config().service_host);
-  endpoints.service_ip = "127.0.0.1";
-  endpoints.service_port = info.port;
-  endpoints.woc_base = info.base() + "/woc";
-  endpoints.ordinals_api_base = info.base() + "/gorillapool/api";
-  endpoints.ordinals_content_base = info.base() + "/gorillapool";
-  endpoints.arc_base = info.base() + "/arc";
-  endpoints.download_page = info.base() + "/download/ostakka";
-  endpoints.ca_file = info.ca;
-  // A devnet that plays WhatsOnChain's rate limit is met the way the shipped game meets the real
-  // one: every WhatsOnChain request paced to it.
-  endpoints.woc_requests_per_second = info.woc_rate_limit;
-  wallet::set_network_endpoints_for_test(endpoints);
-}
-
 // POST to an admin route; the parsed answer, or a discarded value with `error` set.
 inline nlohmann::json admin(const DevnetInfo& info, const std::string& route,
                             const nlohmann::json& body, std::string* error = nullptr) {
@@ -77,16 +58,6 @@ inline nlohmann::json decoded_tx(const DevnetInfo& info, const std::string& txid
   if (!wallet::wallet_http_get(info.base() + "/woc/v1/bsv/main/tx/" + txid, body, error, 20, false))
     return nlohmann::json::value_t::discarded;
   return nlohmann::json::parse(body, nullptr, false);
-}
-
-// Points LOCALAPPDATA at a fresh folder and attaches as the game. Call once per process, before
-// anything else touches the Korb data directory.
-inline std::string use_fresh_data_directory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "ostakka-pay-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return {};
-  setenv("LOCALAPPDATA", pattern.c_str(), 1);
-  korb::attach_app(pattern + "/game", "O-Stakka");
-  return pattern;
 }
 
 inline std::string random_mnemonic() {
@@ -127,10 +98,32 @@ inline bool start_devnet_process(DevnetInfo& info, std::string& data_dir, std::s
   const auto found = devnet::read_devnet_info(&error);
   if (!found) return false;
   info = *found;
-  point_at_devnet(info);
-  data_dir = use_fresh_data_directory();
-  if (data_dir.empty()) error = "could not make a data directory";
-  return !data_dir.empty();
+  // Every service of the devnet on its one port; the service host name stays pinned to 127.0.0.1.
+  wallet::NetworkEndpoints endpoints;
+  endpoints.service_scheme = "https";
+  endpoints.service_host = std::string(config::deploy_config().service_host);
+  endpoints.service_ip = "127.0.0.1";
+  endpoints.service_port = info.port;
+  endpoints.woc_base = info.base() + "/woc";
+  endpoints.ordinals_api_base = info.base() + "/gorillapool/api";
+  endpoints.ordinals_content_base = info.base() + "/gorillapool";
+  endpoints.arc_base = info.base() + "/arc";
+  endpoints.download_page = info.base() + "/download/ostakka";
+  endpoints.ca_file = info.ca;
+  // A devnet that plays WhatsOnChain's rate limit is met the way the shipped game meets the real
+  // one: every WhatsOnChain request paced to it.
+  endpoints.woc_requests_per_second = info.woc_rate_limit;
+  wallet::set_network_endpoints_for_test(endpoints);
+  // LOCALAPPDATA at a fresh folder, before anything else touches the Korb data directory.
+  data_dir = (std::filesystem::temp_directory_path() / "ostakka-pay-XXXXXX").string();
+  if (mkdtemp(data_dir.data()) == nullptr) {
+    error = "could not make a data directory";
+    data_dir.clear();
+    return false;
+  }
+  setenv("LOCALAPPDATA", data_dir.c_str(), 1);
+  korb::attach_app(data_dir + "/game", "O-Stakka");
+  return true;
 }
 
 inline void end_devnet_process(const std::string& data_dir) {
