@@ -41,6 +41,7 @@ struct Request {
 struct Response {
   int status = 200;
   std::string body;
+  std::string content_type = "text/plain";
 };
 
 using Handler = std::function<Response(const Request&)>;
@@ -160,7 +161,8 @@ class LocalHttpServer {
     }
     const Response response = handler_(request);
     send_all(connection, "HTTP/1.1 " + std::to_string(response.status) +
-                             " Test\r\nContent-Length: " + std::to_string(response.body.size()) +
+                             " Test\r\nContent-Type: " + response.content_type +
+                             "\r\nContent-Length: " + std::to_string(response.body.size()) +
                              "\r\nConnection: close\r\n\r\n" + response.body);
   }
 
