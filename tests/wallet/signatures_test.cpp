@@ -101,4 +101,21 @@ TEST(signatures, random_round_trips_of_every_signer) {
   }
 }
 
+// Rows from older copies signed a single or double SHA-256 of the row: both must still verify.
+TEST(signatures, plain_hash_rows_verify) {
+  SCOPED_TRACE(wallet_test::seed_note());
+  std::mt19937_64 rng(wallet_test::test_seed() ^ 0x6c6f6e67);
+  const wallet_test::TestKey key = wallet_test::random_key(rng);
+  const std::string row = "OW1|score|arcade|alice|alice|1700000000|4200";
+  const std::pair<Digest32, bool> signed_digests[] = {{wallet::sha256(row), true},
+                                                      {wallet::sha256d(row), true},
+                                                      {wallet::sha256(row + "x"), false}};
+  for (const auto& [digest, verifies] : signed_digests) {
+    Bytes der;
+    ASSERT_TRUE(wallet::sign_digest_der(key.priv, digest, der));
+    const RS rs = rs_of(der);
+    EXPECT_EQ(wallet::verify_message(row, key.pub, wallet::base64_encode(rs.data(), 64)), verifies);
+  }
+}
+
 }  // namespace
