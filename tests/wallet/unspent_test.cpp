@@ -249,6 +249,22 @@ TEST_F(UnspentTest, candidates_in_address_order_with_skip_rules) {
   wallet::wipe_candidates(out);
 }
 
+// A corrupt receive counter (the largest 32-bit value) neither loops for ever nor derives
+// billions of addresses; the payment address ("show") counts however far past the cap it lies.
+TEST_F(UnspentTest, receive_addresses_are_capped_but_the_payment_address_counts) {
+  wallet::session().recv[1] = 0xFFFFFFFFu;
+  auto addresses = wallet::wallet_addresses();
+  EXPECT_EQ(addresses.size(), 1001u);
+  EXPECT_EQ(addresses.back(), wallet::session().identity_address);
+  wallet::session().recv[1] = 1500;
+  wallet::session().show = 1200;
+  ASSERT_TRUE(wallet::refresh_wallet_keys());
+  ASSERT_EQ(wallet::session().payment_address, receive_address(1200));
+  addresses = wallet::wallet_addresses();
+  EXPECT_EQ(addresses.size(), 1002u);
+  EXPECT_EQ(addresses[1000], wallet::session().payment_address);
+}
+
 // WhatsOnChain under "/woc" and GorillaPool under "/gp" of the local server.
 void point_at(const LocalHttpServer& server) {
   wallet::set_network_endpoints_for_test(test_server::endpoints_for(server, "svc.unspent.test"));
