@@ -34,11 +34,9 @@ class Guard {
     if (pid > 0) pids_.push_back(pid);
     return pid;
   }
-  // The test has reaped `pid` itself, or means to.
-  void forget(pid_t pid) { std::erase(pids_, pid); }
   // Kills and reaps `pid` now.
   void kill_now(pid_t pid) {
-    forget(pid);
+    std::erase(pids_, pid);
     kill_and_reap(pid);
   }
 

@@ -63,13 +63,6 @@ TEST_F(atomic_file, reads_refuse_missing_oversized_and_special_files) {
   EXPECT_TRUE(korb::read_json_file(fifo).is_discarded());
 }
 
-TEST(json_text, writes_sorted_keys_and_replaces_invalid_utf8_instead_of_failing) {
-  nlohmann::json j = {{"b", 1}, {"a", std::string("C:\\Spiele\\\xe4")}};
-  EXPECT_EQ(korb::json_text(j, 2, false),
-            "{\n  \"a\": \"C:\\\\Spiele\\\\\xef\xbf\xbd\",\n  \"b\": 1\n}");
-  EXPECT_EQ(korb::json_text(j, -1, true).back(), '\n');
-}
-
 // A child rewrites the file until it is killed at a random moment; the file must then parse as
 // one of the two contents. The wallet file and both registries are written this way.
 TEST_F(atomic_file, a_writer_killed_at_any_moment_leaves_the_old_or_the_new_content) {

@@ -70,9 +70,7 @@ TEST_F(connect_handshake, a_new_request_never_takes_an_id_that_already_has_a_rep
 }
 
 TEST_F(connect_handshake, disconnect_removes_the_binding_and_wipes_the_session) {
-  write_registry(R"({"wallets": [{"id": "w1"}]})");
-  write_hd_wallet("w1", korb_test::mnemonic_abandon);
-  korb::attach_app("/games/ostakka", "O-Stakka");
+  load_wallet();
   ASSERT_TRUE(korb::is_connected());
   EXPECT_EQ(korb::disconnect(), "success");
   EXPECT_FALSE(korb::path_exists(korb::bind_file_path()));

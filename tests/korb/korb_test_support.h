@@ -49,12 +49,6 @@ inline std::vector<std::string> said() {
   std::lock_guard<std::mutex> g(said_mutex);
   return said_list;
 }
-// "[OW-KORB]" then each field behind a unit separator.
-inline std::string event_text(const std::vector<std::string>& fields) {
-  std::string text = "[OW-KORB]";
-  for (const std::string& f : fields) text += "\x1f" + f;
-  return text;
-}
 
 struct PathKeys {
   const char* private_key;

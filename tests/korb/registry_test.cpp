@@ -38,11 +38,12 @@ using registry = korb_test::KorbTest;
 
 TEST_F(registry, one_wallet_binds_by_itself_two_bind_nothing_and_the_bind_file_wins) {
   write_registry(R"({"wallets": [{"id": "w17", "name": "Main"}]})");
-  korb::attach_app("C:\\Games\\O-Stakka", "O-Stakka");
-  const std::string bind = data_dir() + "/binds/c__games_o_stakka.json";
+  // A folder name that is not UTF-8 is written with a replacement character, not refused.
+  korb::attach_app("C:\\Spiele\\O-St\xe4kka", "O-Stakka");
+  const std::string bind = data_dir() + "/binds/c__spiele_o_st_kka.json";
   EXPECT_EQ(read_text(bind),
-            "{\n  \"app\": \"O-Stakka\",\n  \"instance\": \"C:\\\\Games\\\\O-Stakka\",\n  "
-            "\"wallet_id\": \"w17\"\n}");
+            "{\n  \"app\": \"O-Stakka\",\n  \"instance\": \"C:\\\\Spiele\\\\O-St\xef\xbf\xbd"
+            "kka\",\n  \"wallet_id\": \"w17\"\n}");
   EXPECT_EQ(korb::wallet_file_path(), wallet_path("w17"));
 
   for (const char* unbindable : {R"({"wallets": [{"id": "w1"}, {"id": "w2"}]})",
