@@ -36,9 +36,7 @@ TEST_F(atomic_file, replaces_the_whole_file_privately_and_cleans_up_after_a_fail
   EXPECT_FALSE(korb::write_file_atomic(path, too_large, error));
   EXPECT_EQ(read_text(path), "second");
   EXPECT_EQ(regular_files_in(data_dir()), 1);
-  struct stat st {};
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0077, 0u) << "wallet files hold secrets: owner only";
+  EXPECT_EQ(korb_test::mode_of(path), 0600u) << "wallet files hold secrets: owner only";
 
   // The target is a folder: the rename fails, the folder and its content stay.
   write_text(data_dir() + "/taken/inside", "keep");

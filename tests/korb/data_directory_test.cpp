@@ -13,14 +13,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using korb_test::KorbTest;
+using korb_test::mode_of;
 using Json = nlohmann::json;
 
 using data_directory = KorbTest;
-
-mode_t mode_of(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 01;
-}
 
 // Under a loose umask the folders came out 0777, and another local user could swap a wallet
 // folder. Everything we make is private whatever the umask, and an open data folder of ours

@@ -3,6 +3,7 @@
 // record what the bridge reports, and keys worked out by an outside implementation.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -36,6 +37,13 @@ inline std::string read_text(const std::string& path) {
 inline void write_text(const std::string& path, const std::string& text) {
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// The permission bits of `path` itself, a link not followed; 01, which no check expects, when it
+// is missing.
+inline mode_t mode_of(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 01;
 }
 
 // What the text and event sinks received, in order.

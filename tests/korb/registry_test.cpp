@@ -171,17 +171,6 @@ TEST_F(registry, no_writer_saves_over_a_damaged_registry) {
       EXPECT_EQ(read_text(w.path), damaged) << w.writer << " on " << damaged;
     }
   }
-  // Without wallet folders beside them, missing and blank files are a fresh start, not damage.
-  fs::remove_all(data_dir() + "/wallets");
-  write_text(wallets, " \n");
-  {
-    korb::RegistryLock lock;
-    Json strict;
-    std::string error;
-    EXPECT_TRUE(korb::load_registry_strict(strict, error)) << error;
-  }
-  write_text(names, "\n");
-  EXPECT_EQ(korb::register_local_name("carol", key, "1Addr"), "");
 }
 
 // Threads add wallets and rename their own at once, each under the registry lock, as both

@@ -3,7 +3,6 @@
 // write.
 #include "korb/report_encryption.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "config/deploy_config.h"
@@ -17,6 +16,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using korb_test::mode_of;
 using korb_test::read_text;
 using korb_test::write_text;
 using Json = nlohmann::json;
@@ -27,11 +27,6 @@ const std::string key_c = "02" + std::string(64, 'c');
 
 std::string shipped_key_file(const std::string& network_folder) {
   return std::string(OSTAKKA_BIN_DIR) + "/userinfo" + network_folder + "/encpub-hollin.txt";
-}
-
-mode_t mode_of(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
 class report_encryption : public korb_test::KorbTest {
