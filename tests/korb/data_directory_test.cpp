@@ -46,7 +46,7 @@ TEST_F(data_directory, folders_and_files_are_private_whatever_the_umask) {
 // another program. Damaged copies never crash a reader, and nothing unsafe gets through: no id
 // that leaves the wallets folder, no loaded session without an address.
 TEST_F(data_directory, damaged_files_never_crash_a_reader_or_let_unsafe_values_through) {
-  const std::string key = "02" + std::string(64, 'a');
+  const std::string& key = korb_test::key_a;
   const auto safe_or_empty = [](const std::string& id) {
     return id.empty() || korb::is_safe_wallet_id(id);
   };

@@ -58,6 +58,10 @@ inline std::vector<std::string> said() {
   return said_list;
 }
 
+// Public keys in canonical form, for tests that store and compare keys without using them.
+inline const std::string key_a = "02" + std::string(64, 'a');
+inline const std::string key_b = "03" + std::string(64, 'b');
+
 struct PathKeys {
   const char* private_key;
   const char* public_key;

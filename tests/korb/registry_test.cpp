@@ -140,7 +140,7 @@ TEST_F(registry, no_writer_saves_over_a_damaged_registry) {
   load_wallet({{"ord_avatar", "insc_0"}, {"paymail", "alice"}, {"recv", {0, 0, 0, 0, 0, 3}}});
   const std::string wallets = data_dir() + "/wallets.json";
   const std::string names = data_dir() + "/orbweave_paymail.json";
-  const std::string key = "02" + std::string(64, 'a');
+  const std::string& key = korb_test::key_a;
   const struct {
     const std::string& path;
     const char* writer;

@@ -21,8 +21,8 @@ using korb_test::read_text;
 using korb_test::write_text;
 using Json = nlohmann::json;
 
-const std::string key_a = "02" + std::string(64, 'a');
-const std::string key_b = "03" + std::string(64, 'b');
+using korb_test::key_a;
+using korb_test::key_b;
 const std::string key_c = "02" + std::string(64, 'c');
 
 std::string shipped_key_file(const std::string& network_folder) {

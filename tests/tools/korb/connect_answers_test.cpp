@@ -49,14 +49,13 @@ TEST_F(Answers, of_two_answers_at_once_exactly_one_counts) {
     auto one = std::async(std::launch::async, korb_test::run_korb, i % 2 ? deny : approve, 30s);
     auto two = std::async(std::launch::async, korb_test::run_korb, i % 2 ? approve : deny, 30s);
     const korb_test::RunResult first = one.get(), second = two.get();
-    const korb_test::RunResult& approved = i % 2 ? second : first;
-    const korb_test::RunResult& loser =
-        approved.exit_code == 0 ? (i % 2 ? first : second) : approved;
     ASSERT_EQ((first.exit_code == 0) + (second.exit_code == 0), 1) << id;
+    const korb_test::RunResult& loser = first.exit_code == 0 ? second : first;
     EXPECT_EQ(loser.exit_code, 1);
     EXPECT_NE(loser.err.find("connect request " + id + " was already answered"), std::string::npos)
         << loser.err;
-    EXPECT_EQ(read_json(korb::connect_reply_path(id))["ok"], approved.exit_code == 0);
+    const bool approved = (i % 2 ? second : first).exit_code == 0;
+    EXPECT_EQ(read_json(korb::connect_reply_path(id))["ok"], approved);
   }
 }
 

@@ -77,6 +77,7 @@ std::string create_wallet(const std::string& name, std::string* words) {
   std::smatch match;
   if (run.exit_code != 0 ||
       !std::regex_search(run.out, match, std::regex("^Created wallet (w[0-9]+)"))) {
+    ADD_FAILURE() << "korb create failed: " << run.err;
     return {};
   }
   std::smatch phrase;

@@ -25,8 +25,8 @@ RunResult run_korb(const std::vector<std::string>& args,
 // Parses a file; a discarded value when missing or broken.
 nlohmann::json read_json(const std::string& path);
 
-// Creates a wallet through the korb program and returns its id ("" on failure). `words`
-// receives the mnemonic it showed.
+// Creates a wallet through the korb program and returns its id (on failure "" and a test failure).
+// `words` receives the mnemonic it showed.
 std::string create_wallet(const std::string& name, std::string* words = nullptr);
 
 // Makes a wallet in this process, the way korb create does: its id ("" on failure).
