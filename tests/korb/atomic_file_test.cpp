@@ -38,7 +38,6 @@ TEST_F(atomic_file, replaces_the_whole_file_privately_and_cleans_up_after_a_fail
   EXPECT_EQ(regular_files_in(data_dir()), 1);
   EXPECT_EQ(korb_test::mode_of(path), 0600u) << "wallet files hold secrets: owner only";
 
-  // The target is a folder: the rename fails, the folder and its content stay.
   write_text(data_dir() + "/taken/inside", "keep");
   EXPECT_FALSE(korb::write_file_atomic(data_dir() + "/taken", "x", error));
   EXPECT_FALSE(error.empty());

@@ -36,7 +36,6 @@ TEST_F(data_directory, folders_and_files_are_private_whatever_the_umask) {
     EXPECT_EQ(mode_of(folder), 0700u) << folder;
   }
   EXPECT_EQ(mode_of(dir + "/wallets/w1/wallet.json"), 0600u);
-  // An open data folder left by an earlier version is closed again.
   ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
   (void)korb::korb_data_dir();
   EXPECT_EQ(mode_of(dir), 0700u);

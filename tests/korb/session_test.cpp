@@ -57,9 +57,8 @@ TEST_F(session, the_payment_address_follows_the_counters_in_the_file) {
        abandon_keys::receive_last_address},
   };
   for (const auto& c : cases) {
-    write_hd_wallet("w1", mnemonic_abandon, {{"recv", c.recv}, {"show", c.show}});
     korb::clear_session();
-    attach();
+    load_wallet({{"recv", c.recv}, {"show", c.show}});
     ASSERT_TRUE(korb::is_connected()) << c.recv;
     const auto s = snapshot();
     EXPECT_EQ(s.recv, c.counters);
